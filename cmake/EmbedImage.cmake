@@ -1,0 +1,51 @@
+# Embeds the firmware image into a generated C++ source at build time.
+#
+# Included from the top-level list: checks the image and declares the generated source.
+# Run as a script (cmake -P) with IMAGE and OUTPUT set: writes that source.
+
+function(quarnel_check_image path)
+  if(NOT EXISTS "${path}")
+    message(FATAL_ERROR "Firmware image '${path}' does not exist.")
+  endif()
+  file(SIZE "${path}" size)
+  if(size EQUAL 0)
+    message(FATAL_ERROR "Firmware image '${path}' is empty.")
+  endif()
+  if(size GREATER 16384)
+    message(FATAL_ERROR "Firmware image '${path}' has ${size} bytes; the EEPROM read-back holds at most 16384.")
+  endif()
+  math(EXPR rest "${size} % 16")
+  if(NOT rest EQUAL 0)
+    message(FATAL_ERROR "Firmware image '${path}' has ${size} bytes, not a multiple of 16: "
+                        "a device on the 16-byte framing could never finish reading it back.")
+  endif()
+endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE)
+  quarnel_check_image("${IMAGE}")
+  file(READ "${IMAGE}" hex HEX)
+  string(LENGTH "${hex}" hexlen)
+  math(EXPR size "${hexlen} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(REGEX REPLACE "(0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,)" "\\1\n" bytes "${bytes}")
+  file(WRITE "${OUTPUT}.tmp"
+    "// Generated from the firmware image at build time. Do not edit.\n"
+    "#include \"engine/FirmwareImage.h\"\n\n"
+    "namespace quarnel {\n"
+    "const std::uint8_t kFirmwareImage[] = {\n${bytes}};\n"
+    "const std::uint32_t kFirmwareImageLength = ${size};\n"
+    "}  // namespace quarnel\n")
+  file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
+  file(REMOVE "${OUTPUT}.tmp")
+  return()
+endif()
+
+quarnel_check_image("${QUARNEL_FIRMWARE_IMAGE}")
+set(QUARNEL_IMAGE_SOURCE "${CMAKE_BINARY_DIR}/generated/FirmwareImageData.cpp")
+add_custom_command(
+  OUTPUT "${QUARNEL_IMAGE_SOURCE}"
+  COMMAND "${CMAKE_COMMAND}" -DIMAGE=${QUARNEL_FIRMWARE_IMAGE} -DOUTPUT=${QUARNEL_IMAGE_SOURCE}
+          -P "${CMAKE_CURRENT_LIST_DIR}/EmbedImage.cmake"
+  DEPENDS "${QUARNEL_FIRMWARE_IMAGE}" "${CMAKE_CURRENT_LIST_DIR}/EmbedImage.cmake"
+  COMMENT "Embedding firmware image"
+  VERBATIM)

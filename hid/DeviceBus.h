@@ -1,0 +1,65 @@
+// The seam between the device link and whatever carries reports: the platform's HID
+// interfaces or the built-in emulated device.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/Reports.h"
+
+namespace quarnel::hid {
+
+inline constexpr std::uint32_t kReadTimeoutMs = 5000;
+inline constexpr std::uint32_t kWriteTimeoutMs = 5000;
+
+enum class IoStatus : std::uint8_t { Ok, TimedOut, Failed };
+
+struct IoResult {
+  IoStatus status = IoStatus::Failed;
+  std::uint32_t count = 0;  // bytes of the report, report-ID byte included
+  std::string error;        // why a Failed result failed
+};
+
+// One open HID interface. Reports are handed over in 64-byte buffers whose byte 0 is the
+// report ID; counts include that byte, as the Windows HID stack counts them.
+class Channel {
+ public:
+  virtual ~Channel() = default;
+  // Waits at most timeoutMs for one input report of up to `length` bytes. Nothing is
+  // written into `report` once the call has returned.
+  virtual IoResult Read(Report& report, std::uint32_t length, std::uint32_t timeoutMs) = 0;
+  // Sends `length` bytes of `report`, giving up after timeoutMs.
+  virtual IoResult Write(const Report& report, std::uint32_t length, std::uint32_t timeoutMs) = 0;
+};
+
+struct InterfaceInfo {
+  std::string path;      // what Open opens: a device node or an interface path
+  std::string location;  // the physical unit this interface belongs to
+  std::uint16_t vendorId = 0;
+  std::uint16_t productId = 0;
+};
+
+struct OpenedInterface {
+  std::unique_ptr<Channel> channel;
+  std::uint32_t inputLength = 0;   // report-ID byte included
+  std::uint32_t outputLength = 0;  // report-ID byte included
+};
+
+class Bus {
+ public:
+  virtual ~Bus() = default;
+  // The interfaces whose IDs could be read, in a stable order. Interfaces that could not be
+  // queried are left out.
+  virtual std::vector<InterfaceInfo> Enumerate() = 0;
+  // Opens an interface for reading and writing and learns its report lengths. On failure
+  // `reason` says why, in words for a person (which node, what went wrong).
+  virtual bool Open(const InterfaceInfo& info, OpenedInterface& out, std::string& reason) = 0;
+};
+
+// The platform's HID interfaces; defined in the platform's backend file.
+std::unique_ptr<Bus> MakeSystemBus();
+
+}  // namespace quarnel::hid

@@ -1,0 +1,27 @@
+#include "hid/emulated/EmulatedBus.h"
+
+#include <cstdio>
+
+namespace quarnel::emulated {
+
+std::vector<hid::InterfaceInfo> EmulatedBus::Enumerate() {
+  if (device_->vanished()) return {};
+  char path[32];
+  std::snprintf(path, sizeof path, "emulated:%04x", unsigned{device_->productId()});
+  return {hid::InterfaceInfo{path, "emulated", kVendorId, device_->productId()}};
+}
+
+bool EmulatedBus::Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
+                       std::string& reason) {
+  if (device_->vanished()) {
+    reason = info.path + ": device is gone";
+    return false;
+  }
+  out.channel = OpenTransport(device_, reason);
+  if (out.channel == nullptr) return false;
+  out.inputLength = kReportLength;
+  out.outputLength = kReportLength;
+  return true;
+}
+
+}  // namespace quarnel::emulated

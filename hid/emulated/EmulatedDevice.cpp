@@ -1,0 +1,187 @@
+#include "hid/emulated/EmulatedDevice.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+
+#include "engine/FirmwareImage.h"
+#include "engine/ImageVersion.h"
+
+namespace quarnel::emulated {
+
+namespace {
+
+bool ParseNumber(std::string_view text, std::uint32_t& value) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  if (text.empty()) return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  return ec == std::errc{} && end == text.data() + text.size();
+}
+
+// The version registers mirror the header of the image the program carries.
+void LoadVersionRegisters(std::array<std::uint8_t, 256>& r) {
+  const auto image = FirmwareImage();
+  const auto marker = FindVersionMarker(image);
+  if (!marker) return;
+  const auto h = ReadVersionHeader(image, *marker);
+  if (!h) return;
+  r[60] = h->versionLow;
+  r[61] = h->versionHigh;
+  r[66] = static_cast<std::uint8_t>(h->buildWord);
+  r[67] = static_cast<std::uint8_t>(h->buildWord >> 8);
+  r[68] = h->dayAndIndex;
+  r[69] = h->monthYear;
+  r[70] = static_cast<std::uint8_t>(h->revisionWord);
+  r[71] = static_cast<std::uint8_t>(h->revisionWord >> 8);
+}
+
+}  // namespace
+
+bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
+  const auto colon = option.find(':');
+  const std::string kind = option.substr(0, colon);
+  std::uint32_t n = 0;
+  const bool hasNumber =
+      colon != std::string::npos && ParseNumber(std::string_view(option).substr(colon + 1), n);
+  const auto needNumber = [&]() {
+    if (!hasNumber) error = "fault '" + option + "' needs a number, as in " + kind + ":3";
+    return hasNumber;
+  };
+  if (kind == "flip") {
+    if (!needNumber()) return false;
+    if (n >= kEepromSize) {
+      error = "flip address " + std::to_string(n) + " lies beyond the EEPROM";
+      return false;
+    }
+    faults.flipAddress = static_cast<std::uint16_t>(n);
+  } else if (kind == "silent-after") {
+    if (!needNumber()) return false;
+    faults.silentAfter = n;
+  } else if (kind == "vanish-after") {
+    if (!needNumber()) return false;
+    faults.vanishAfter = n;
+  } else if (kind == "stale" || kind == "dup" || kind == "drop") {
+    if (!needNumber()) return false;
+    if (n == 0) {
+      error = "fault '" + option + "': every 0th answer means nothing; use 1 or more";
+      return false;
+    }
+    (kind == "stale" ? faults.staleEvery : kind == "dup" ? faults.dupEvery : faults.dropEvery) = n;
+  } else if (kind == "delay") {
+    if (!needNumber()) return false;
+    faults.delayMs = n;
+  } else if (kind == "refuse-writes" && colon == std::string::npos) {
+    faults.refuseWrites = true;
+  } else {
+    error = "unknown fault '" + option +
+            "' (flip:ADDR, silent-after:N, vanish-after:N, stale:N, dup:N, drop:N, delay:MS, "
+            "refuse-writes)";
+    return false;
+  }
+  return true;
+}
+
+Framing FramingForProduct(std::uint16_t productId) {
+  return productId == 0x2004 ? Framing::Alternate : Framing::Standard;
+}
+
+Device::Device(std::uint16_t productId, Faults faults)
+    : productId_(productId), framing_(FramingForProduct(productId)), faults_(faults) {
+  eeprom_.fill(0xFF);
+  LoadVersionRegisters(registers_);
+  registers_[72] = 0xA0;
+}
+
+Device::Outcome Device::Handle(std::span<const std::uint8_t> report) {
+  std::lock_guard lock(mutex_);
+  Outcome out;
+  if (vanished_) return out;
+  ++requests_;
+  if (faults_.silentAfter && requests_ > *faults_.silentAfter) return out;
+  if (faults_.vanishAfter && requests_ > *faults_.vanishAfter) {
+    vanished_ = true;
+    out.vanish = true;
+    return out;
+  }
+  const auto request = ParseRequest(framing_, report);
+  if (!request) return out;  // not ours: a real unit ignores it too
+  const Report answer = Answer(*request);
+  ++answers_;
+  out.delayMs = faults_.delayMs;
+  const auto every = [&](std::uint32_t n) { return n != 0 && answers_ % n == 0; };
+  if (every(faults_.dropEvery)) return out;
+  if (every(faults_.staleEvery) && framing_ == Framing::Standard) {
+    Report stale = lastAnswer_.value_or(answer);
+    // An answer to an earlier request: its sequence number lags behind.
+    const std::uint8_t seq = answer[AnswerLayout::sequence];
+    stale[AnswerLayout::sequence] =
+        seq <= 1 ? std::uint8_t{255} : static_cast<std::uint8_t>(seq - 1);
+    out.answers.push_back(stale);
+  }
+  out.answers.push_back(answer);
+  if (every(faults_.dupEvery)) out.answers.push_back(answer);
+  lastAnswer_ = answer;
+  return out;
+}
+
+Report Device::Answer(const ParsedRequest& q) {
+  if (q.kind == ParsedRequest::Kind::Register)
+    return BuildRegisterAnswer(q.sequence, registers_[q.reg]);
+  const std::uint16_t start = JoinAddress(q.control, q.deviceAddress, q.address);
+  if (q.kind == ParsedRequest::Kind::Write) {
+    if (!faults_.refuseWrites) {
+      for (std::size_t i = 0; i < q.data.size(); ++i)
+        eeprom_[(start + i) % kEepromSize] = q.data[i];
+    }
+    return BuildTransferAnswer(framing_, q.sequence, {});
+  }
+  // A read answers with the bytes asked for; the alternate framing always answers 16.
+  std::array<std::uint8_t, kReportSize> data{};
+  const std::size_t length =
+      framing_ == Framing::Alternate
+          ? std::size_t{kAlternateChunk}
+          : std::min<std::size_t>(q.length, kReportSize - AnswerLayout::data);
+  for (std::size_t i = 0; i < length; ++i) {
+    const std::size_t address = (start + i) % kEepromSize;
+    data[i] = eeprom_[address];
+    if (faults_.flipAddress && address == *faults_.flipAddress)
+      data[i] = static_cast<std::uint8_t>(~data[i]);
+  }
+  return BuildTransferAnswer(framing_, q.sequence, std::span(data).first(length));
+}
+
+bool Device::vanished() const {
+  std::lock_guard lock(mutex_);
+  return vanished_;
+}
+
+std::uint32_t Device::requests() const {
+  std::lock_guard lock(mutex_);
+  return requests_;
+}
+
+std::array<std::uint8_t, kEepromSize> Device::Eeprom() const {
+  std::lock_guard lock(mutex_);
+  return eeprom_;
+}
+
+void Device::SetEeprom(std::size_t address, std::span<const std::uint8_t> bytes) {
+  std::lock_guard lock(mutex_);
+  for (std::size_t i = 0; i < bytes.size(); ++i) eeprom_[(address + i) % kEepromSize] = bytes[i];
+}
+
+std::uint8_t Device::Register(std::uint8_t reg) const {
+  std::lock_guard lock(mutex_);
+  return registers_[reg];
+}
+
+void Device::SetRegister(std::uint8_t reg, std::uint8_t value) {
+  std::lock_guard lock(mutex_);
+  registers_[reg] = value;
+}
+
+}  // namespace quarnel::emulated

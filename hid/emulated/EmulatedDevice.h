@@ -1,0 +1,77 @@
+// A model of the audio device: a serial EEPROM behind device address 0xA0 and the version
+// registers, answering requests as the real unit does. Used by the demo mode, the tests and
+// the benchmarks; transports carry its reports over the platform's own I/O paths.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/Reports.h"
+
+namespace quarnel::emulated {
+
+inline constexpr std::uint16_t kVendorId = 0x1852;
+inline constexpr std::size_t kEepromSize = 16384;
+// Input and output reports of the device, report-ID byte included.
+inline constexpr std::uint32_t kReportLength = 64;
+
+struct Faults {
+  std::optional<std::uint16_t> flipAddress{};  // this byte reads back inverted
+  std::optional<std::uint32_t> silentAfter{};  // answer this many requests, then nothing
+  std::optional<std::uint32_t> vanishAfter{};  // take this many requests, then disconnect
+  std::uint32_t staleEvery = 0;  // every Nth answer comes after a stale copy (standard framing)
+  std::uint32_t dupEvery = 0;    // every Nth answer is sent twice
+  std::uint32_t dropEvery = 0;   // every Nth answer is never sent
+  std::uint32_t delayMs = 0;     // each answer comes this late
+  bool refuseWrites = false;     // writes are acknowledged but the EEPROM keeps its bytes
+};
+
+// Parses one testing-aid option "KIND[:N]" into `faults`; false with `error` set otherwise.
+bool ParseFault(const std::string& option, Faults& faults, std::string& error);
+
+Framing FramingForProduct(std::uint16_t productId);
+
+class Device {
+ public:
+  struct Outcome {
+    std::vector<Report> answers;  // report-ID byte first
+    std::uint32_t delayMs = 0;
+    bool vanish = false;  // disconnect after sending the answers
+  };
+
+  explicit Device(std::uint16_t productId, Faults faults = {});
+
+  std::uint16_t productId() const { return productId_; }
+  Framing framing() const { return framing_; }
+
+  // Takes one output report (report-ID byte first) and says what the device sends back.
+  Outcome Handle(std::span<const std::uint8_t> report);
+
+  bool vanished() const;
+  std::uint32_t requests() const;
+  std::array<std::uint8_t, kEepromSize> Eeprom() const;
+  void SetEeprom(std::size_t address, std::span<const std::uint8_t> bytes);
+  std::uint8_t Register(std::uint8_t reg) const;
+  void SetRegister(std::uint8_t reg, std::uint8_t value);
+
+ private:
+  Report Answer(const ParsedRequest& request);
+
+  const std::uint16_t productId_;
+  const Framing framing_;
+  const Faults faults_;
+  mutable std::mutex mutex_;
+  std::array<std::uint8_t, kEepromSize> eeprom_;
+  std::array<std::uint8_t, 256> registers_{};
+  std::uint32_t requests_ = 0;
+  std::uint32_t answers_ = 0;
+  bool vanished_ = false;
+  std::optional<Report> lastAnswer_;
+};
+
+}  // namespace quarnel::emulated
