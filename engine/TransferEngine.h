@@ -1,0 +1,107 @@
+// The transfer engine: one worker thread per phase that streams the image to the EEPROM
+// and back, one request and one accepted answer at a time.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <thread>
+
+#include "engine/FirmwareImage.h"
+#include "engine/Reports.h"
+
+namespace quarnel {
+
+class CHidApp;
+
+inline constexpr std::size_t kReadBackSize = 16384;
+// The device needs this long after each accepted write before it takes the next one.
+inline constexpr std::uint32_t kWritePauseMs = 4;
+// How long an idle worker sleeps between looks at its flags.
+inline constexpr std::uint32_t kIdlePauseMs = 2;
+
+enum class Phase : std::uint8_t { Write, ReadBack };
+
+// The state of one transfer phase, shared by the user-interface thread and the worker.
+// The user-interface thread writes every member before the worker starts; while it runs,
+// it only reads `running`, `finished` and `progress`, and StopWorker writes `finished` then
+// `running`. The read-back buffer is read only after the worker has been joined.
+struct TransferState {
+  std::uint8_t alternateFraming = 0;
+  std::uint16_t chunkSize = kStandardChunk;
+  std::uint8_t deviceOpen = 0;
+  std::atomic<std::uint8_t> running{0};
+  std::atomic<std::uint8_t> finished{1};
+  std::uint8_t verifyPending = 0;
+  std::thread workerThread;
+  std::uint32_t workerThreadId = 0;
+  std::uint32_t mode = 1;     // 0 read-back, 1 write
+  std::uint32_t sendDue = 1;  // 1: send the next request; 0: an answer is awaited
+  std::uint8_t sequence = 1;
+  std::uint8_t command = kCommandWrite;
+  std::array<std::uint8_t, kReadBackSize> readBack{};
+  std::uint8_t control = kControlWrite;
+  std::uint8_t deviceAddress = kEepromAddress;
+  std::uint16_t startAddress = 0;
+  std::uint16_t endAddress = 0;
+  std::uint16_t currentAddress = 0;
+
+  // Latest progress bar position set by the worker (-1: none yet this phase).
+  std::atomic<int> progress{-1};
+  // Answers accepted so far, for watchdogs that give up on a silent device.
+  std::atomic<std::uint32_t> accepted{0};
+};
+
+class TransferEngine {
+ public:
+  explicit TransferEngine(std::span<const std::uint8_t> image = FirmwareImage());
+  ~TransferEngine();
+  TransferEngine(const TransferEngine&) = delete;
+  TransferEngine& operator=(const TransferEngine&) = delete;
+
+  TransferState& state() { return state_; }
+  const TransferState& state() const { return state_; }
+  std::span<const std::uint8_t> image() const { return image_; }
+  Framing framing() const {
+    return state_.alternateFraming != 0 ? Framing::Alternate : Framing::Standard;
+  }
+
+  // The device link the steps talk to; owned by the caller.
+  void SetLink(CHidApp* link) { link_ = link; }
+  CHidApp* link() const { return link_; }
+  void SetPauses(std::uint32_t writePauseMs, std::uint32_t idlePauseMs);
+  // ReadRegister gives up retrying once this moment has passed (default: never).
+  void SetRegisterDeadline(std::chrono::steady_clock::time_point deadline) { deadline_ = deadline; }
+
+  // One register transaction with bounded retries; value is 0xFF unless found.
+  bool ReadRegister(std::uint8_t reg, std::uint8_t parameter, std::uint8_t& value);
+  void SendTransferRequest(std::uint8_t sequence, std::uint8_t command, std::uint8_t control,
+                           std::uint8_t deviceAddress, std::uint16_t address, std::uint8_t length,
+                           const std::uint8_t* data);
+
+  // Sets up every member for a phase (the read-back buffer is cleared for ReadBack).
+  void SetupPhase(Phase phase);
+  // Creates the worker; false when no thread could be made.
+  bool StartWorker();
+  // Asks the worker to idle, then to leave, and waits for it. Nothing when none runs.
+  void JoinWorker();
+
+  void WriteStep();
+  void ReadBackStep();
+  static void WorkerProc(TransferEngine* engine);
+
+ private:
+  std::uint8_t ChunkLength() const;
+  void SetProgress(int base);
+
+  TransferState state_;
+  std::span<const std::uint8_t> image_;
+  CHidApp* link_ = nullptr;
+  std::uint32_t writePauseMs_ = kWritePauseMs;
+  std::uint32_t idlePauseMs_ = kIdlePauseMs;
+  std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
+};
+
+}  // namespace quarnel
