@@ -38,12 +38,12 @@ enum class Outcome : std::uint8_t {
   None,
   Running,
   UpdateOk,
-  VerifyFailed,       // "FW UPDATE FAIL!"
-  ConnectFailed,      // nothing written
+  VerifyFailed,           // "FW UPDATE FAIL!"
+  ConnectFailed,          // nothing written
   ReadBackConnectFailed,  // written but not verified
-  Busy,               // another update is running
+  Busy,                   // another update is running
   WorkerFailed,
-  Stopped,            // ended by Exit before a verdict
+  Stopped,  // ended by Exit before a verdict
   VersionOk,
   VersionFailed,
 };
@@ -83,6 +83,8 @@ class CFwUpdateDlg {
   void SetStatus(std::uint32_t colour, const std::string& text);
   void SetDots(std::uint32_t colour, const std::string& text);
   std::uint16_t ReadIdField(int id);
+  // The lock that keeps two updates apart; empty (and the user told) when another holds it.
+  std::unique_ptr<RunLock> TakeRunLock();
   bool StartPhase(Phase phase);
   void FailRun(Outcome outcome, std::uint32_t colour, const char* status);
   void EndRun(Outcome outcome);
@@ -98,6 +100,7 @@ class CFwUpdateDlg {
   std::int32_t blinkCounter_ = 0;
   std::uint8_t blinkState_ = 0;
   int shownProgress_ = -1;
+  std::string preferredLocation_;
   std::string writtenLocation_;
   std::unique_ptr<RunLock> runLock_;
   Outcome outcome_ = Outcome::None;

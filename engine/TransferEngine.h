@@ -74,6 +74,8 @@ class TransferEngine {
   void SetPauses(std::uint32_t writePauseMs, std::uint32_t idlePauseMs);
   // ReadRegister gives up retrying once this moment has passed (default: never).
   void SetRegisterDeadline(std::chrono::steady_clock::time_point deadline) { deadline_ = deadline; }
+  // ReadRegister also gives up once this flag is raised (for Ctrl-C on a console).
+  void SetAbortFlag(const std::atomic<bool>* flag) { abort_ = flag; }
 
   // One register transaction with bounded retries; value is 0xFF unless found.
   bool ReadRegister(std::uint8_t reg, std::uint8_t parameter, std::uint8_t& value);
@@ -102,6 +104,7 @@ class TransferEngine {
   std::uint32_t writePauseMs_ = kWritePauseMs;
   std::uint32_t idlePauseMs_ = kIdlePauseMs;
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
+  const std::atomic<bool>* abort_ = nullptr;
 };
 
 }  // namespace quarnel

@@ -107,6 +107,11 @@ Device::Outcome Device::Handle(std::span<const std::uint8_t> report) {
     out.vanish = true;
     return out;
   }
+  // The Nth request is still answered; then the device is gone.
+  if (faults_.vanishAfter && requests_ == *faults_.vanishAfter) {
+    vanished_ = true;
+    out.vanish = true;
+  }
   const auto request = ParseRequest(framing_, report);
   if (!request) return out;  // not ours: a real unit ignores it too
   const Report answer = Answer(*request);

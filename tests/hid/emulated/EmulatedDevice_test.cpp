@@ -143,12 +143,18 @@ TEST(EmulatedDevice, FaultsDoWhatTheySay) {
     EXPECT_EQ(write(d, 3).answers.size(), 0u);
     EXPECT_FALSE(d.vanished());
   }
-  {  // vanishes on the request after the first
-    Device d(0x7029, Faults{.vanishAfter = 1});
+  {  // answers the second request, then disconnects
+    Device d(0x7029, Faults{.vanishAfter = 2});
     EXPECT_FALSE(write(d, 1).vanish);
-    EXPECT_TRUE(write(d, 2).vanish);
+    const auto last = write(d, 2);
+    EXPECT_TRUE(last.vanish);
+    EXPECT_EQ(last.answers.size(), 1u);
     EXPECT_TRUE(d.vanished());
     EXPECT_TRUE(write(d, 3).answers.empty());
+    Device gone(0x7029, Faults{.vanishAfter = 0});
+    EXPECT_FALSE(gone.vanished());
+    EXPECT_TRUE(write(gone, 1).answers.empty());
+    EXPECT_TRUE(gone.vanished());
   }
   {  // writes acknowledged but not stored
     Device d(0x7029, Faults{.refuseWrites = true});

@@ -1,0 +1,68 @@
+#include "app/ProgramOptions.h"
+
+#include <charconv>
+
+#include "hid/emulated/EmulatedBus.h"
+
+namespace quarnel {
+
+namespace {
+
+bool StartsWith(std::string_view s, std::string_view prefix) {
+  return s.substr(0, prefix.size()) == prefix;
+}
+
+bool ParseProduct(std::string_view text, std::uint16_t& pid) {
+  if (StartsWith(text, "0x") || StartsWith(text, "0X")) text.remove_prefix(2);
+  unsigned value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+  if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || value > 0xFFFF) {
+    return false;
+  }
+  pid = static_cast<std::uint16_t>(value);
+  return true;
+}
+
+}  // namespace
+
+OptionResult ParseSharedOption(std::string_view arg, SharedOptions& options, std::string& error) {
+  if (arg == "--simulate") {
+    if (!options.simulateProduct) options.simulateProduct = kDefaultSimulatedProduct;
+    return OptionResult::Taken;
+  }
+  if (StartsWith(arg, "--simulate=")) {
+    std::uint16_t pid = 0;
+    if (!ParseProduct(arg.substr(11), pid)) {
+      error = "--simulate wants a product ID in hex, such as --simulate=2004";
+      return OptionResult::Error;
+    }
+    options.simulateProduct = pid;
+    return OptionResult::Taken;
+  }
+  if (StartsWith(arg, "--simulate-fault=")) {
+    if (!emulated::ParseFault(std::string(arg.substr(17)), options.faults, error)) {
+      return OptionResult::Error;
+    }
+    if (!options.simulateProduct) options.simulateProduct = kDefaultSimulatedProduct;
+    return OptionResult::Taken;
+  }
+  if (StartsWith(arg, "--report=")) {
+    options.reportFile = std::string(arg.substr(9));
+    if (options.reportFile.empty()) {
+      error = "--report wants a file name";
+      return OptionResult::Error;
+    }
+    return OptionResult::Taken;
+  }
+  return OptionResult::NotShared;
+}
+
+std::unique_ptr<hid::Bus> MakeBus(const SharedOptions& options,
+                                  std::shared_ptr<emulated::Device>* device) {
+  if (!options.simulateProduct) return hid::MakeSystemBus();
+  auto model = std::make_shared<emulated::Device>(*options.simulateProduct, options.faults);
+  if (device != nullptr) *device = model;
+  return std::make_unique<emulated::EmulatedBus>(std::move(model));
+}
+
+}  // namespace quarnel

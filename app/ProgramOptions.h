@@ -1,0 +1,34 @@
+// Options both programs take: the built-in emulated device and its faults, for
+// demonstrations and tests, and the report file of the windowed program.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "hid/DeviceBus.h"
+#include "hid/emulated/EmulatedDevice.h"
+
+namespace quarnel {
+
+inline constexpr std::uint16_t kDefaultSimulatedProduct = 0x7029;
+
+struct SharedOptions {
+  std::optional<std::uint16_t> simulateProduct;  // set: use the emulated device
+  emulated::Faults faults;
+  std::string reportFile;
+};
+
+enum class OptionResult : std::uint8_t { NotShared, Taken, Error };
+
+// --simulate[=PID], --simulate-fault=KIND[:N] (implies --simulate), --report=FILE.
+OptionResult ParseSharedOption(std::string_view arg, SharedOptions& options, std::string& error);
+
+// The emulated device when asked for, else the platform's HID interfaces. `device` receives
+// the emulated device, if any, so that callers can look at its EEPROM.
+std::unique_ptr<hid::Bus> MakeBus(const SharedOptions& options,
+                                  std::shared_ptr<emulated::Device>* device = nullptr);
+
+}  // namespace quarnel

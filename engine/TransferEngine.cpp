@@ -1,0 +1,193 @@
+#include "engine/TransferEngine.h"
+
+#include <algorithm>
+#include <functional>
+#include <system_error>
+
+#include "hid/HidApp.h"
+
+namespace quarnel {
+
+namespace {
+
+constexpr int kSends = 100;
+constexpr int kReadsPerSend = 100;
+
+void Pause(std::uint32_t ms) {
+  if (ms != 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace
+
+TransferEngine::TransferEngine(std::span<const std::uint8_t> image) : image_(image) {}
+
+TransferEngine::~TransferEngine() {
+  JoinWorker();
+}
+
+void TransferEngine::SetPauses(std::uint32_t writePauseMs, std::uint32_t idlePauseMs) {
+  writePauseMs_ = writePauseMs;
+  idlePauseMs_ = idlePauseMs;
+}
+
+bool TransferEngine::ReadRegister(std::uint8_t reg, std::uint8_t parameter, std::uint8_t& value) {
+  value = 0xFF;
+  bool found = false;
+  const std::uint8_t sequence = state_.sequence;
+  const Report request = BuildRegisterRequest(sequence, reg, parameter);
+  const auto expired = [this] {
+    return (abort_ != nullptr && abort_->load()) || std::chrono::steady_clock::now() > deadline_;
+  };
+  for (int send = 0; link_ != nullptr && send < kSends && !found && !expired(); ++send) {
+    link_->Write(request);
+    for (int read = 0; read < kReadsPerSend && !found && !expired(); ++read) {
+      Report answer{};
+      link_->Read(answer);
+      if (const auto v = AcceptRegisterAnswer(answer, sequence)) {
+        value = *v;
+        found = true;
+      }
+    }
+  }
+  state_.sequence = NextSequence(sequence);
+  return found;
+}
+
+void TransferEngine::SendTransferRequest(std::uint8_t sequence, std::uint8_t command,
+                                         std::uint8_t control, std::uint8_t deviceAddress,
+                                         std::uint16_t address, std::uint8_t length,
+                                         const std::uint8_t* data) {
+  TransferRequest request{sequence, command, control, deviceAddress, address, length, {}};
+  if (data != nullptr) request.data = std::span(data, length);
+  link_->Write(BuildTransferRequest(framing(), request));
+}
+
+void TransferEngine::SetupPhase(Phase phase) {
+  TransferState& s = state_;
+  const bool write = phase == Phase::Write;
+  s.command = write ? kCommandWrite : kCommandRead;
+  s.control = write ? kControlWrite : kControlRead;
+  s.deviceAddress = kEepromAddress;
+  s.startAddress = 0;
+  s.endAddress = static_cast<std::uint16_t>(image_.size() - 1);
+  s.currentAddress = 0;
+  s.mode = write ? 1 : 0;
+  s.sendDue = 1;
+  s.progress = -1;
+  if (write) {
+    s.verifyPending = 1;
+  } else {
+    s.readBack.fill(0);
+  }
+  s.finished = 0;
+  s.running = 1;
+}
+
+bool TransferEngine::StartWorker() {
+  try {
+    state_.workerThread = std::thread(WorkerProc, this);
+  } catch (const std::system_error&) {
+    return false;  // no thread could be made
+  }
+  state_.workerThreadId =
+      static_cast<std::uint32_t>(std::hash<std::thread::id>{}(state_.workerThread.get_id()));
+  return true;
+}
+
+void TransferEngine::JoinWorker() {
+  if (!state_.workerThread.joinable()) return;
+  state_.finished = 1;
+  state_.running = 0;
+  state_.workerThread.join();
+  state_.workerThreadId = 0;
+}
+
+std::uint8_t TransferEngine::ChunkLength() const {
+  const TransferState& s = state_;
+  if (s.endAddress < s.currentAddress) return 0;
+  return static_cast<std::uint8_t>(
+      std::min<unsigned>(s.endAddress - s.currentAddress + 1u, s.chunkSize));
+}
+
+void TransferEngine::SetProgress(int base) {
+  const TransferState& s = state_;
+  const int done = s.currentAddress - s.startAddress;
+  const int total = s.endAddress - s.startAddress + 1;
+  state_.progress = done * 50 / total + base;
+}
+
+void TransferEngine::WriteStep() {
+  TransferState& s = state_;
+  if (s.sendDue == 0) {
+    Report answer{};
+    const std::uint32_t count = link_->Read(answer);
+    if (!AcceptWriteAnswer(framing(), answer, count, s.sequence)) return;
+    s.sequence = NextSequence(s.sequence);
+    ++s.accepted;
+    if (s.currentAddress > s.endAddress) {
+      s.finished = 1;
+    } else {
+      s.sendDue = 1;
+    }
+    Pause(writePauseMs_);
+    return;
+  }
+  if (const std::uint8_t length = ChunkLength(); length != 0) {
+    const AddressSplit split = SplitAddress(s.control, s.currentAddress);
+    SendTransferRequest(s.sequence, s.command, s.control,
+                        static_cast<std::uint8_t>(s.deviceAddress | split.highBits), split.field,
+                        length, image_.data() + s.currentAddress);
+    s.currentAddress = static_cast<std::uint16_t>(s.currentAddress + length);
+    SetProgress(0);
+  }
+  s.sendDue = 0;
+}
+
+void TransferEngine::ReadBackStep() {
+  TransferState& s = state_;
+  if (s.sendDue == 0) {
+    Report answer{};
+    const std::uint32_t count = link_->Read(answer);
+    const auto data = AcceptReadAnswer(framing(), answer, count, s.sequence, s.chunkSize);
+    if (!data) return;
+    s.sequence = NextSequence(s.sequence);
+    ++s.accepted;
+    // Bytes that would land beyond the read-back buffer are dropped.
+    const std::size_t room =
+        s.currentAddress < s.readBack.size() ? s.readBack.size() - s.currentAddress : 0;
+    const auto first = answer.begin() + static_cast<std::ptrdiff_t>(data->offset);
+    std::copy_n(first, std::min(data->length, room), s.readBack.begin() + s.currentAddress);
+    s.currentAddress = static_cast<std::uint16_t>(s.currentAddress + data->length);
+    SetProgress(50);
+    if (s.currentAddress > s.endAddress) {
+      s.finished = 1;
+    } else {
+      s.sendDue = 1;
+    }
+    return;
+  }
+  if (const std::uint8_t length = ChunkLength(); length != 0) {
+    const AddressSplit split = SplitAddress(s.control, s.currentAddress);
+    SendTransferRequest(s.sequence, s.command, s.control,
+                        static_cast<std::uint8_t>(s.deviceAddress | split.highBits), split.field,
+                        length, nullptr);
+  }
+  s.sendDue = 0;
+}
+
+void TransferEngine::WorkerProc(TransferEngine* engine) {
+  TransferState& s = engine->state_;
+  while (s.running != 0) {
+    // A finished phase idles until stopped; so does a link that has died, instead of
+    // spinning on reads that fail at once.
+    if (s.finished != 0 || engine->link_ == nullptr || !engine->link_->IsOpen()) {
+      Pause(engine->idlePauseMs_ == 0 ? 1 : engine->idlePauseMs_);
+    } else if (s.mode == 0) {
+      engine->ReadBackStep();
+    } else {
+      engine->WriteStep();
+    }
+  }
+}
+
+}  // namespace quarnel

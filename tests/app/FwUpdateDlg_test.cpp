@@ -1,0 +1,415 @@
+#include "app/FwUpdateDlg.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "engine/ImageVersion.h"
+#include "hid/emulated/EmulatedBus.h"
+#include "resources/resource.h"
+#include "tests/support/HeadlessWindow.h"
+
+namespace quarnel {
+namespace {
+
+using emulated::Device;
+using emulated::EmulatedBus;
+using emulated::Faults;
+using testing::HeadlessWindow;
+
+const std::string kImageLine = "Ver. 23.07.0110.0001  2014-01-20.[0]  Product [Async.]";
+
+std::string UniqueLockName() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  return std::string("quarnel-test-") + info->test_suite_name() + "-" + info->name() + "-" +
+         std::to_string(::getpid());
+}
+
+DialogOptions FastOptions(hid::Bus& bus) {
+  DialogOptions o;
+  o.bus = &bus;
+  o.readTimeoutMs = 20;
+  o.writePauseMs = 0;
+  o.idlePauseMs = 1;
+  o.runLockName = UniqueLockName();
+  return o;
+}
+
+// Ticks the update timer by hand until the run stops it.
+void RunToEnd(CFwUpdateDlg& dlg, HeadlessWindow& window) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (window.TimerRunning(UPDATE_TIMER_ID) && std::chrono::steady_clock::now() < deadline) {
+    dlg.OnTimer(UPDATE_TIMER_ID);
+    std::this_thread::yield();
+  }
+  EXPECT_FALSE(window.TimerRunning(UPDATE_TIMER_ID)) << "run did not end";
+}
+
+struct Rig {
+  explicit Rig(std::uint16_t pid, Faults faults = {}, DialogOptions* custom = nullptr)
+      : device(std::make_shared<Device>(pid, faults)), bus(device) {
+    DialogOptions o = custom != nullptr ? *custom : FastOptions(bus);
+    o.bus = &bus;
+    dlg = std::make_unique<CFwUpdateDlg>(window, o);
+    EXPECT_TRUE(dlg->OnInitDialog());
+  }
+
+  void Run() { RunToEnd(*dlg, window); }
+
+  bool EepromHoldsImage() const {
+    const auto e = device->Eeprom();
+    return std::equal(FirmwareImage().begin(), FirmwareImage().end(), e.begin());
+  }
+
+  std::shared_ptr<Device> device;
+  EmulatedBus bus;
+  HeadlessWindow window;
+  std::unique_ptr<CFwUpdateDlg> dlg;
+};
+
+TEST(FwUpdateDlg, InitialisesInOrder) {
+  Rig rig(0x7029);
+  const std::vector<std::string> expected = {"text 1003 ",      "text 1004 1852",
+                                             "text 1006 5028",  "colour 1002 #00007F",
+                                             "text 1002 Ready", "text 1002 " + kImageLine};
+  EXPECT_EQ(rig.window.calls, expected);
+  EXPECT_EQ(rig.window.rangeLow, 0);
+  EXPECT_EQ(rig.window.rangeHigh, 100);
+  EXPECT_EQ(rig.window.progress, 0);
+  EXPECT_EQ(rig.dlg->engine().state().sequence, 1);
+  EXPECT_EQ(rig.dlg->engine().state().finished.load(), 1);
+}
+
+TEST(FwUpdateDlg, ImageWithoutHeaderKeepsReady) {
+  const std::vector<std::uint8_t> plain(64, 0x5A);
+  Device device(0x7029);
+  HeadlessWindow window;
+  EmulatedBus bus(std::make_shared<Device>(0x7029));
+  DialogOptions o = FastOptions(bus);
+  o.image = plain;
+  CFwUpdateDlg dlg(window, o);
+  dlg.OnInitDialog();
+  EXPECT_EQ(window.texts[IDC_STATUS], "Ready");
+  EXPECT_EQ(window.colours[IDC_STATUS], kDarkBlue);
+}
+
+struct ProductCase {
+  std::uint16_t pid;
+  std::vector<std::pair<std::uint32_t, std::string>> dots;  // shown during the write connect
+  bool alternate;
+};
+
+TEST(FwUpdateDlg, FullUpdateUnderEachProduct) {
+  const std::vector<ProductCase> cases = {
+      {0x5028, {}, false},
+      {0x7030, {{kDarkBlue, "."}}, false},
+      {0x7029, {{kDarkBlue, "."}, {kDarkGreen, ".."}}, false},
+      {0x2004, {{kDarkBlue, "."}, {kDarkGreen, ".."}, {kDarkRed, "..."}}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pid);
+    Rig rig(c.pid);
+    rig.window.dotsHistory.clear();
+    rig.dlg->OnStartUpdate();
+    EXPECT_EQ(rig.window.texts[IDC_STATUS], "Processing...");
+    EXPECT_EQ(rig.window.colours[IDC_STATUS], kDarkRed);
+    EXPECT_EQ(rig.dlg->engine().state().alternateFraming, c.alternate ? 1 : 0);
+    EXPECT_EQ(rig.dlg->engine().state().chunkSize, c.alternate ? 16 : 8);
+    EXPECT_FALSE(rig.window.enabled[IDC_START_UPDATE]);
+    EXPECT_FALSE(rig.window.enabled[IDC_CHECK_VERSION]);
+    // The dots of the fallbacks tried, each in its colour, before the write phase.
+    std::vector<std::pair<std::uint32_t, std::string>> shown(rig.window.dotsHistory.begin() + 1,
+                                                             rig.window.dotsHistory.end());
+    EXPECT_EQ(shown, c.dots);
+    rig.Run();
+
+    EXPECT_EQ(rig.window.texts[IDC_STATUS], "FW UPDATE OK!");
+    EXPECT_EQ(rig.window.colours[IDC_STATUS], kDarkGreen);
+    EXPECT_TRUE(rig.window.messages.empty());
+    EXPECT_EQ(rig.dlg->outcome(), Outcome::UpdateOk);
+    EXPECT_TRUE(rig.EepromHoldsImage());
+    const auto& p = rig.window.progressHistory;
+    EXPECT_NE(std::find(p.begin(), p.end(), 50), p.end());
+    EXPECT_EQ(p.back(), 100);
+    EXPECT_TRUE(std::is_sorted(p.begin(), p.end()));
+    // Both phases: every chunk once each way.
+    EXPECT_EQ(rig.device->requests(), 2u * FirmwareImage().size() / (c.alternate ? 16 : 8));
+    EXPECT_TRUE(rig.window.enabled[IDC_START_UPDATE]);
+    EXPECT_TRUE(rig.window.enabled[IDC_EXIT]);
+    EXPECT_EQ(rig.window.texts[IDC_CONNECT_DOTS], "");
+  }
+}
+
+TEST(FwUpdateDlg, OneCorruptByteGivesOneMessageAndFail) {
+  for (std::uint16_t address : {std::uint16_t{0}, std::uint16_t{5000}, std::uint16_t{12287}}) {
+    SCOPED_TRACE(address);
+    Rig rig(0x7029, Faults{.flipAddress = address});
+    rig.dlg->OnStartUpdate();
+    rig.Run();
+    EXPECT_EQ(rig.window.messages,
+              std::vector<std::string>{"Fail to update firmware!! Try to update again."});
+    EXPECT_EQ(rig.window.texts[IDC_STATUS], "FW UPDATE FAIL!");
+    EXPECT_EQ(rig.window.colours[IDC_STATUS], kDarkRed);
+    EXPECT_EQ(rig.dlg->outcome(), Outcome::VerifyFailed);
+  }
+}
+
+TEST(FwUpdateDlg, StandardFramingIgnoresStaleAndDuplicateAnswersWithoutResending) {
+  for (const Faults& f : {Faults{.staleEvery = 7}, Faults{.dupEvery = 5}}) {
+    Rig rig(0x7029, f);
+    rig.dlg->OnStartUpdate();
+    rig.Run();
+    EXPECT_EQ(rig.window.texts[IDC_STATUS], "FW UPDATE OK!");
+    EXPECT_EQ(rig.device->requests(), 2u * FirmwareImage().size() / 8);
+  }
+}
+
+TEST(FwUpdateDlg, AlternateFramingDuplicateReadBackAnswerGivesFail) {
+  // 768 write answers, then the read-back: its 40th answer comes twice.
+  Rig rig(0x2004, Faults{.dupEvery = 808});
+  rig.dlg->OnStartUpdate();
+  rig.Run();
+  EXPECT_EQ(rig.window.texts[IDC_STATUS], "FW UPDATE FAIL!");
+  EXPECT_EQ(rig.window.messages.size(), 1u);
+  EXPECT_TRUE(rig.EepromHoldsImage());
+}
+
+TEST(FwUpdateDlg, DeviceGoneBeforeReadBackGivesNoVerdict) {
+  Rig rig(0x7029, Faults{.vanishAfter = 1536});
+  rig.dlg->OnStartUpdate();
+  rig.Run();
+  EXPECT_EQ(rig.window.messages, std::vector<std::string>{"Fail to connect USB device!"});
+  EXPECT_EQ(rig.window.texts[IDC_STATUS], "Fail to connect device!");
+  EXPECT_EQ(rig.window.colours[IDC_STATUS], kDarkRed);
+  EXPECT_EQ(rig.dlg->outcome(), Outcome::ReadBackConnectFailed);
+  EXPECT_EQ(rig.window.progress, 50);
+  EXPECT_TRUE(rig.EepromHoldsImage());
+}
+
+TEST(FwUpdateDlg, NoDeviceAtAll) {
+  Rig rig(0x1234);
+  rig.dlg->OnStartUpdate();
+  EXPECT_EQ(rig.window.messages, std::vector<std::string>{"Fail to connect USB device!"});
+  EXPECT_EQ(rig.window.texts[IDC_STATUS], "Fail to connect device!");
+  EXPECT_EQ(rig.window.texts[IDC_CONNECT_DOTS], "");
+  EXPECT_TRUE(rig.window.enabled[IDC_EXIT]);
+  EXPECT_EQ(rig.dlg->outcome(), Outcome::ConnectFailed);
+  EXPECT_EQ(rig.device->requests(), 0u);
+}
+
+TEST(FwUpdateDlg, SilentDeviceBlinksAndExitComesBackByCountdown) {
+  for (const auto& [pid, ticks] :
+       {std::pair{std::uint16_t{0x7029}, 3000}, std::pair{std::uint16_t{0x2004}, 1200}}) {
+    SCOPED_TRACE(pid);
+    Rig rig(pid, Faults{.silentAfter = 0});
+    rig.dlg->OnStartUpdate();
+    EXPECT_FALSE(rig.window.enabled[IDC_EXIT]);
+    for (int i = 1; i <= ticks; ++i) {
+      rig.dlg->OnTimer(UPDATE_TIMER_ID);
+      if (i == 21) {
+        EXPECT_EQ(rig.window.texts[IDC_STATUS], "");
+      }
+      if (i == 42) {
+        EXPECT_EQ(rig.window.texts[IDC_STATUS], "Processing...");
+      }
+    }
+    EXPECT_FALSE(rig.window.enabled[IDC_EXIT]);
+    rig.dlg->OnTimer(UPDATE_TIMER_ID);
+    EXPECT_TRUE(rig.window.enabled[IDC_EXIT]);
+    EXPECT_FALSE(rig.window.enabled[IDC_START_UPDATE]);
+    EXPECT_EQ(rig.window.colours[IDC_STATUS], kDarkRed);
+    // Other timers are not acted on.
+    rig.dlg->OnTimer(1);
+    rig.dlg->OnExit();
+    EXPECT_EQ(rig.window.closedWith, IDC_EXIT);
+    EXPECT_FALSE(rig.dlg->busy());
+    EXPECT_EQ(rig.dlg->outcome(), Outcome::Stopped);
+  }
+}
+
+TEST(FwUpdateDlg, CancelIsIgnoredWhileExitIsLocked) {
+  Rig rig(0x7029, Faults{.silentAfter = 0});
+  rig.dlg->OnStartUpdate();
+  rig.dlg->OnCancel();
+  EXPECT_EQ(rig.window.closedWith, -1);
+  EXPECT_TRUE(rig.dlg->busy());
+  for (int i = 0; i < 3001; ++i) rig.dlg->OnTimer(UPDATE_TIMER_ID);
+  rig.dlg->OnCancel();
+  EXPECT_EQ(rig.window.closedWith, IDC_EXIT);
+  EXPECT_FALSE(rig.dlg->busy());
+}
+
+TEST(FwUpdateDlg, StopWorkerWithNothingRunning) {
+  Rig rig(0x7029);
+  rig.window.calls.clear();
+  rig.dlg->StopWorker();
+  const std::vector<std::string> expected = {"text 1003 ", "enable 1000 1", "enable 1 1",
+                                             "enable 1005 1"};
+  EXPECT_EQ(rig.window.calls, expected);
+}
+
+TEST(FwUpdateDlg, ProgressBarIsNotResetByAnotherRun) {
+  Rig rig(0x5028);
+  rig.dlg->OnStartUpdate();
+  rig.Run();
+  ASSERT_EQ(rig.window.progress, 100);
+  rig.window.progressHistory.clear();
+  rig.dlg->OnStartUpdate();
+  EXPECT_TRUE(rig.window.progressHistory.empty());
+  rig.Run();
+  EXPECT_EQ(rig.window.texts[IDC_STATUS], "FW UPDATE OK!");
+  EXPECT_EQ(rig.window.progress, 100);
+}
+
+TEST(FwUpdateDlg, IdFieldsAreReadAsHex) {
+  {  // only the low 16 bits count: 0x17029 reaches 0x7029 on the first attempt
+    Rig rig(0x7029);
+    rig.window.texts[IDC_PRODUCT_ID] = "17029";
+    rig.window.dotsHistory.clear();
+    rig.dlg->OnStartUpdate();
+    for (const auto& [colour, dots] : rig.window.dotsHistory) EXPECT_EQ(dots, "");
+    rig.Run();
+    EXPECT_EQ(rig.window.texts[IDC_STATUS], "FW UPDATE OK!");
+  }
+  {  // an empty field means 0xFFFF, which nothing answers; the fallbacks still run
+    Rig rig(0x2004);
+    rig.window.texts[IDC_VENDOR_ID] = "";
+    rig.dlg->OnStartUpdate();
+    EXPECT_EQ(rig.dlg->engine().state().alternateFraming, 1);
+    rig.dlg->OnExit();
+  }
+}
+
+TEST(FwUpdateDlg, OutOfMemoryForTheLink) {
+  Rig rig(0x7029);
+  DialogOptions o = FastOptions(rig.bus);
+  o.allocateLink = [](hid::Bus&) -> CHidApp* { return nullptr; };
+  CFwUpdateDlg dlg(rig.window, o);
+  dlg.OnInitDialog();
+  dlg.OnStartUpdate();
+  EXPECT_EQ(rig.window.messages, std::vector<std::string>{"Not enough resource!!"});
+  EXPECT_EQ(rig.window.texts[IDC_STATUS], "Fail to connect device!");
+}
+
+TEST(FwUpdateDlg, WorkerThatCannotStart) {
+  Rig rig(0x7029);
+  DialogOptions o = FastOptions(rig.bus);
+  o.startWorker = [](TransferEngine&) { return false; };
+  CFwUpdateDlg dlg(rig.window, o);
+  dlg.OnInitDialog();
+  dlg.OnStartUpdate();
+  EXPECT_EQ(rig.window.messages, std::vector<std::string>{"Not enough resource!!"});
+  EXPECT_EQ(rig.window.texts[IDC_STATUS], "FW UPDATE FAIL!");
+  EXPECT_EQ(rig.window.colours[IDC_STATUS], kDarkRed);
+  EXPECT_TRUE(rig.window.enabled[IDC_START_UPDATE]);
+  EXPECT_FALSE(rig.window.TimerRunning(UPDATE_TIMER_ID));
+  EXPECT_EQ(dlg.outcome(), Outcome::WorkerFailed);
+}
+
+TEST(FwUpdateDlg, SecondUpdateIsRefusedWhileOneRuns) {
+  Rig rig(0x7029);
+  std::string reason;
+  const auto held = RunLock::TryAcquire(UniqueLockName(), reason);
+  ASSERT_NE(held, nullptr) << reason;
+  rig.dlg->OnStartUpdate();
+  EXPECT_EQ(rig.window.messages, std::vector<std::string>{"Another firmware update is running."});
+  EXPECT_EQ(rig.window.texts[IDC_STATUS], "Fail to connect device!");
+  EXPECT_EQ(rig.device->requests(), 0u);
+  EXPECT_EQ(rig.dlg->outcome(), Outcome::Busy);
+}
+
+TEST(FwUpdateDlg, RunLockIsHeldUntilTheVerdict) {
+  Rig rig(0x7029);
+  rig.dlg->OnStartUpdate();
+  std::string reason;
+  EXPECT_EQ(RunLock::TryAcquire(UniqueLockName(), reason), nullptr);
+  rig.Run();
+  EXPECT_NE(RunLock::TryAcquire(UniqueLockName(), reason), nullptr);
+}
+
+TEST(FwUpdateDlg, VersionQueryFormalAndBeta) {
+  Rig rig(0x7029);
+  rig.dlg->OnCheckVersion();
+  EXPECT_EQ(rig.window.texts[IDC_STATUS], "Ver. 23.07.0110.0001  2014-01-20.[0]  (Formal Release)");
+  EXPECT_EQ(rig.window.colours[IDC_STATUS], kDarkGreen);
+  EXPECT_EQ(rig.dlg->engine().state().sequence, 10);
+  EXPECT_TRUE(rig.window.enabled[IDC_START_UPDATE]);
+  rig.device->SetRegister(72, 0x00);
+  rig.device->SetRegister(61, 0x24);
+  rig.dlg->OnCheckVersion();
+  EXPECT_EQ(rig.window.texts[IDC_STATUS], "Ver. 24.07.0110.0001  2014-01-20.[0]  (BETA Release)");
+  EXPECT_EQ(rig.dlg->outcome(), Outcome::VersionOk);
+}
+
+TEST(FwUpdateDlg, VersionQueryOfASilentDevice) {
+  EmulatedBus bus(std::make_shared<Device>(0x7029, Faults{.silentAfter = 0}));
+  HeadlessWindow window;
+  DialogOptions o = FastOptions(bus);
+  o.readTimeoutMs = 0;  // 100 x 100 reads that find nothing, at once
+  CFwUpdateDlg dlg(window, o);
+  dlg.OnInitDialog();
+  dlg.OnCheckVersion();
+  EXPECT_EQ(window.texts[IDC_STATUS], "Fail to get firmware version!");
+  EXPECT_EQ(window.colours[IDC_STATUS], kDarkRed);
+  // Only the first register was tried, and its sequence number is used up.
+  EXPECT_EQ(dlg.engine().state().sequence, 2);
+  EXPECT_EQ(dlg.outcome(), Outcome::VersionFailed);
+  dlg.OnCheckVersion();
+  EXPECT_EQ(dlg.engine().state().sequence, 3);
+}
+
+TEST(FwUpdateDlg, FullUpdateWithTheDevicesOwnWritePause) {
+  Rig rig(0x7029, {}, nullptr);
+  DialogOptions o = FastOptions(rig.bus);
+  o.writePauseMs = kWritePauseMs;
+  HeadlessWindow window;
+  CFwUpdateDlg dlg(window, o);
+  dlg.OnInitDialog();
+  dlg.OnStartUpdate();
+  RunToEnd(dlg, window);
+  EXPECT_EQ(window.texts[IDC_STATUS], "FW UPDATE OK!");
+}
+
+// Two units with the same IDs; the second enumeration lists them the other way round.
+class TwoUnitBus final : public hid::Bus {
+ public:
+  TwoUnitBus(std::shared_ptr<Device> a, std::shared_ptr<Device> b)
+      : a_(std::move(a)), b_(std::move(b)) {}
+  std::vector<hid::InterfaceInfo> Enumerate() override {
+    hid::InterfaceInfo ia{"a", "unit-a", 0x1852, a_->productId()};
+    hid::InterfaceInfo ib{"b", "unit-b", 0x1852, b_->productId()};
+    return calls_++ % 2 == 0 ? std::vector{ia, ib} : std::vector{ib, ia};
+  }
+  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
+            std::string& reason) override {
+    out.channel = emulated::OpenTransport(info.path == "a" ? a_ : b_, reason);
+    out.inputLength = out.outputLength = 64;
+    return out.channel != nullptr;
+  }
+
+ private:
+  std::shared_ptr<Device> a_, b_;
+  int calls_ = 0;
+};
+
+TEST(FwUpdateDlg, ReadBackPrefersTheUnitThatWasWritten) {
+  auto a = std::make_shared<Device>(0x5028);
+  auto b = std::make_shared<Device>(0x5028);
+  b->SetEeprom(0, FirmwareImage());  // already holds the image: reading it back would pass
+  a->SetEeprom(0, std::vector<std::uint8_t>(FirmwareImage().size(), 0));
+  TwoUnitBus bus(a, b);
+  HeadlessWindow window;
+  CFwUpdateDlg dlg(window, FastOptions(bus));
+  dlg.OnInitDialog();
+  dlg.OnStartUpdate();
+  RunToEnd(dlg, window);
+  EXPECT_EQ(window.texts[IDC_STATUS], "FW UPDATE OK!");
+  // Unit a got both phases; b was never touched.
+  EXPECT_EQ(a->requests(), 2u * FirmwareImage().size() / 8);
+  EXPECT_EQ(b->requests(), 0u);
+}
+
+}  // namespace
+}  // namespace quarnel

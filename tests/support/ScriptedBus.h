@@ -1,0 +1,63 @@
+// A bus with one interface whose answers the test queues by hand, and which records every
+// report written to it. Runs on the test's thread: no transport, no timing.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "hid/DeviceBus.h"
+
+namespace quarnel::testing {
+
+struct Script {
+  std::deque<std::pair<Report, std::uint32_t>> answers;  // report and count
+  std::vector<Report> written;
+  bool failWrites = false;
+  std::atomic<int> writeCalls{0};  // safe to watch from another thread
+};
+
+class ScriptedBus final : public hid::Bus {
+ public:
+  ScriptedBus(std::uint16_t vendorId, std::uint16_t productId, std::shared_ptr<Script> script)
+      : vendorId_(vendorId), productId_(productId), script_(std::move(script)) {}
+
+  std::vector<hid::InterfaceInfo> Enumerate() override {
+    return {{"scripted", "scripted", vendorId_, productId_}};
+  }
+  bool Open(const hid::InterfaceInfo&, hid::OpenedInterface& out, std::string&) override {
+    out.channel = std::make_unique<ScriptChannel>(script_);
+    out.inputLength = 64;
+    out.outputLength = 64;
+    return true;
+  }
+
+ private:
+  class ScriptChannel final : public hid::Channel {
+   public:
+    explicit ScriptChannel(std::shared_ptr<Script> s) : s_(std::move(s)) {}
+    hid::IoResult Read(Report& report, std::uint32_t, std::uint32_t) override {
+      if (s_->answers.empty()) return {hid::IoStatus::TimedOut, 0, {}};
+      auto [answer, count] = s_->answers.front();
+      s_->answers.pop_front();
+      report = answer;
+      return {hid::IoStatus::Ok, count, {}};
+    }
+    hid::IoResult Write(const Report& report, std::uint32_t length, std::uint32_t) override {
+      ++s_->writeCalls;
+      if (s_->failWrites) return {hid::IoStatus::Failed, 0, "scripted write failure"};
+      s_->written.push_back(report);
+      return {hid::IoStatus::Ok, length, {}};
+    }
+
+   private:
+    std::shared_ptr<Script> s_;
+  };
+
+  std::uint16_t vendorId_;
+  std::uint16_t productId_;
+  std::shared_ptr<Script> script_;
+};
+
+}  // namespace quarnel::testing
