@@ -23,15 +23,19 @@ stage() {
   fi
 }
 
-linux_preset() {
+run_preset() {
   local preset=$1
   cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" &&
     ctest --preset "$preset"
 }
 
-stage "linux default" linux_preset default
-stage "linux asan" linux_preset asan
-stage "linux tsan" linux_preset tsan
+stage "linux default" run_preset default
+stage "linux asan" run_preset asan
+stage "linux tsan" run_preset tsan
+
+# Cross builds with MinGW-w64; ctest runs the test programs under Wine.
+stage "windows win32" run_preset win32
+stage "windows win64" run_preset win64
 
 echo
 [ "$failed" -eq 0 ] || echo "failed stages: ${failures[*]}"

@@ -1,0 +1,46 @@
+// The run lock on Windows: a named mutex in the session's namespace. Whoever creates it
+// holds the lock until the handle is closed; the system drops it when a process dies.
+#include "app/RunLock.h"
+
+#include <windows.h>
+
+#include "hid/windows/WinError.h"
+
+namespace quarnel {
+
+namespace {
+
+class MutexLock final : public RunLock {
+ public:
+  explicit MutexLock(HANDLE mutex) : mutex_(mutex) {}
+  ~MutexLock() override { CloseHandle(mutex_); }
+  MutexLock(const MutexLock&) = delete;
+  MutexLock& operator=(const MutexLock&) = delete;
+
+ private:
+  HANDLE mutex_;
+};
+
+}  // namespace
+
+std::unique_ptr<RunLock> RunLock::TryAcquire(const std::string& name, std::string& reason) {
+  // Backslashes would name a namespace: keep the name a plain one.
+  std::string plain = name;
+  for (char& c : plain) {
+    if (c == '\\') c = '_';
+  }
+  const std::string full = "Local\\" + plain;
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, full.c_str());
+  if (mutex == nullptr) {
+    reason = win::LastErrorText("CreateMutex " + full);
+    return nullptr;
+  }
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    reason = "another update holds " + full;
+    return nullptr;
+  }
+  return std::make_unique<MutexLock>(mutex);
+}
+
+}  // namespace quarnel

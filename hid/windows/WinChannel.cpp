@@ -1,0 +1,2 @@
+// Report I/O on Windows HID handles (placeholder until the backend lands).
+#include "hid/DeviceBus.h"

@@ -1,0 +1,63 @@
+#!/bin/sh
+# Runs a Windows program of a cross build under Wine: the test runner's emulator.
+#   wine-run.sh ARCH PREFIX PROGRAM [ARGS...]   ARCH is i686 or x86_64; PREFIX is the Wine
+#                                               prefix to use (made on first use)
+#   wine-run.sh ARCH PREFIX --check             exits 0 when Wine can start ARCH programs here,
+#                                               else prints why and exits 1
+# The prefix is set up once, under a lock, so that parallel test runs never race to create it
+# and no test pays for Wine's slow first start inside its own time limit.
+set -u
+arch=$1
+prefix=$2
+shift 2
+
+# Debian's `wine` prefers the 32-bit loader; 64-bit programs need the 64-bit one.
+case "$arch" in
+  i686) candidates="/usr/lib/wine/wine wine" ;;
+  x86_64) candidates="/usr/lib/wine/wine64 wine64 wine" ;;
+  *) echo "wine-run.sh: unknown architecture '$arch'" >&2; exit 2 ;;
+esac
+loader=""
+for c in $candidates; do
+  if command -v "$c" >/dev/null 2>&1; then
+    loader=$(command -v "$c")
+    break
+  fi
+done
+
+if [ "${1:-}" = "--check" ]; then
+  if [ -z "$loader" ]; then
+    echo "Wine is not installed (no $candidates)"
+    exit 1
+  fi
+  if ! out=$("$loader" --version 2>&1); then
+    echo "Wine cannot start $arch programs on this machine: $loader --version: $out"
+    exit 1
+  fi
+  exit 0
+fi
+if [ -z "$loader" ]; then
+  echo "wine-run.sh: Wine is not installed" >&2
+  exit 2
+fi
+
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$prefix"
+export WINELOADER="$loader"
+
+if [ ! -f "$prefix/.ready" ]; then
+  mkdir -p "$(dirname "$prefix")"
+  (
+    flock 9
+    if [ ! -f "$prefix/.ready" ]; then
+      rm -rf "$prefix"
+      "$loader" wineboot -i >/dev/null 2>&1
+      # wineboot leaves services starting in the background: wait until the server is idle.
+      wineserver -w >/dev/null 2>&1
+      touch "$prefix/.ready"
+    fi
+  ) 9>"$prefix.lock"
+fi
+
+exec "$loader" "$@"
