@@ -96,6 +96,7 @@ class TransferEngine {
 
  private:
   std::uint8_t ChunkLength() const;
+  void PauseAfterWrite();
   void SetProgress(int base);
 
   TransferState state_;
@@ -105,6 +106,7 @@ class TransferEngine {
   std::uint32_t idlePauseMs_ = kIdlePauseMs;
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
   const std::atomic<bool>* abort_ = nullptr;
+  std::chrono::steady_clock::duration lateness_ = std::chrono::microseconds(200);
 };
 
 }  // namespace quarnel

@@ -1,0 +1,269 @@
+#include "app/cli/Cli.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <thread>
+
+#include "app/FwUpdateDlg.h"
+#include "app/ProgramOptions.h"
+#include "app/cli/ConsoleWindow.h"
+#include "engine/ImageVersion.h"
+#include "resources/resource.h"
+
+namespace quarnel::cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: quarnel-fwupdate-cli [options] update    write the embedded image, read it back and "
+    "compare\n"
+    "       quarnel-fwupdate-cli [options] version   read the device's running firmware version\n"
+    "       quarnel-fwupdate-cli [options] info      print the embedded image's version line (no "
+    "device)\n"
+    "       quarnel-fwupdate-cli [options] list      list HID devices with vendor 0x1852 and the "
+    "framing each would get\n"
+    "  --simulate[=PID]            use the built-in emulated device (PID in hex, default 7029)\n"
+    "  --simulate-fault=KIND[:N]   testing aid, repeatable: flip:ADDR (corrupt that byte on "
+    "read-back),\n"
+    "                              silent-after:N, vanish-after:N (N requests), stale:N, dup:N "
+    "(every Nth\n"
+    "                              answer), delay:MS. Numbers are decimal unless written with 0x.\n"
+    "  --timeout=SECONDS           give up when the device has accepted nothing for this long, "
+    "across\n"
+    "                              both phases and for version too (default 30)\n"
+    "  --trace                     hex dump of every report sent and received, on stderr\n"
+    "  --json                      stdout carries only JSON lines\n"
+    "  -h, --help                  this text\n"
+    "  --version                   the program's version and the embedded image's version line\n";
+
+constexpr unsigned kTickMs = 10;
+
+struct CliOptions {
+  SharedOptions shared;
+  std::string command;
+  double timeoutSeconds = 30;
+  bool trace = false;
+  bool json = false;
+};
+
+bool StartsWith(const std::string& s, const char* prefix) {
+  return s.rfind(prefix, 0) == 0;
+}
+
+// Parses the arguments; an empty optional means "exit with this code" (usage, help).
+std::optional<CliOptions> Parse(const std::vector<std::string>& args, const Environment& env,
+                                int& code) {
+  CliOptions o;
+  const auto usageError = [&](const std::string& why) {
+    env.err << "quarnel-fwupdate-cli: " << why << "\n" << kUsage;
+    code = kExitUsage;
+    return std::nullopt;
+  };
+  for (const std::string& arg : args) {
+    std::string error;
+    switch (ParseSharedOption(arg, o.shared, error)) {
+      case OptionResult::Taken:
+        continue;
+      case OptionResult::Error:
+        return usageError(error);
+      case OptionResult::NotShared:
+        break;
+    }
+    if (arg == "-h" || arg == "--help") {
+      env.out << kUsage;
+      code = kExitOk;
+      return std::nullopt;
+    }
+    if (arg == "--version") {
+      env.out << "quarnel-fwupdate-cli 1.0.0\n"
+              << ImageVersionLine(FirmwareImage()).value_or("(image without version header)")
+              << "\n";
+      code = kExitOk;
+      return std::nullopt;
+    }
+    if (arg == "--trace") {
+      o.trace = true;
+    } else if (arg == "--json") {
+      o.json = true;
+    } else if (StartsWith(arg, "--timeout=")) {
+      char* end = nullptr;
+      const std::string value = arg.substr(10);
+      o.timeoutSeconds = std::strtod(value.c_str(), &end);
+      if (value.empty() || *end != '\0' || !(o.timeoutSeconds > 0) || o.timeoutSeconds > 86400) {
+        return usageError("--timeout wants a number of seconds above 0");
+      }
+    } else if (StartsWith(arg, "-")) {
+      return usageError("unknown option '" + arg + "'");
+    } else if (!o.command.empty()) {
+      return usageError("one command at a time ('" + o.command + "', then '" + arg + "')");
+    } else if (arg == "update" || arg == "version" || arg == "info" || arg == "list") {
+      o.command = arg;
+    } else {
+      return usageError("unknown command '" + arg + "'");
+    }
+  }
+  if (o.command.empty()) return usageError("no command given");
+  return o;
+}
+
+void Trace(char direction, const Report& report, std::uint32_t count) {
+  char line[3 * kReportSize + 8];
+  std::size_t n = static_cast<std::size_t>(std::snprintf(line, sizeof line, "%c", direction));
+  for (std::size_t i = 0; i < count && i < kReportSize; ++i) {
+    n += static_cast<std::size_t>(
+        std::snprintf(line + n, sizeof line - n, " %02X", unsigned{report[i]}));
+  }
+  std::fprintf(stderr, "%s\n", line);  // one call per report: lines from two threads never mix
+}
+
+const char* FramingName(std::uint16_t productId) {
+  return productId == 0x2004 ? "alternate framing, 16-byte chunks"
+                             : "standard framing, 8-byte chunks";
+}
+
+int List(hid::Bus& bus, ConsoleWindow& window, const CliOptions& o, const Environment& env) {
+  int found = 0;
+  for (const auto& info : bus.Enumerate()) {
+    if (info.vendorId != 0x1852) continue;
+    ++found;
+    char ids[16];
+    std::snprintf(ids, sizeof ids, "%04x:%04x", unsigned{info.vendorId}, unsigned{info.productId});
+    const bool ours = info.productId == 0x5028 || info.productId == 0x7030 ||
+                      info.productId == 0x7029 || info.productId == 0x2004;
+    const std::string framing =
+        ours ? FramingName(info.productId) : "not an audio interface this program updates";
+    if (o.json) {
+      env.out << "{\"event\":\"device\",\"id\":\"" << ids << "\",\"path\":\""
+              << JsonEscape(info.path) << "\",\"framing\":\"" << framing << "\"}\n";
+    } else {
+      env.out << ids << "  " << info.path << "  " << framing << "\n";
+    }
+  }
+  const int code = found > 0 ? kExitOk : kExitNoDevice;
+  if (found == 0 && !o.json) env.err << "no HID device with vendor 0x1852 found\n";
+  window.Result(code, found > 0 ? std::to_string(found) + " device(s)" : "no device");
+  return code;
+}
+
+int ExitCodeFor(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::UpdateOk:
+    case Outcome::VersionOk:
+      return kExitOk;
+    case Outcome::VerifyFailed:
+    case Outcome::VersionFailed:
+      return kExitVerifyFailed;
+    case Outcome::ConnectFailed:
+      return kExitNoDevice;
+    case Outcome::ReadBackConnectFailed:
+      return kExitNotVerified;
+    case Outcome::Busy:
+      return kExitBusy;
+    default:
+      return kExitInternal;
+  }
+}
+
+void ExplainConnectFailure(const CFwUpdateDlg& dlg, ConsoleWindow& window) {
+  const std::string& why = dlg.connectError();
+  if (why.empty()) return;
+  window.Diagnostic("device: " + why);
+  if (why.find("permission denied") != std::string::npos) {
+    window.Diagnostic(
+        "the device is there but this user may not open it: install the udev rule "
+        "packaging/linux/70-quarnel-audio.rules as the README says, then replug the device");
+  }
+}
+
+int Update(CFwUpdateDlg& dlg, ConsoleWindow& window, const CliOptions& o, const Environment& env) {
+  window.BeginRun([&dlg] { return dlg.phase() == Phase::Write ? "writing" : "verifying"; });
+  dlg.OnStartUpdate();
+  const auto timeout = std::chrono::duration<double>(o.timeoutSeconds);
+  std::uint32_t accepted = dlg.engine().state().accepted;
+  auto lastProgress = std::chrono::steady_clock::now();
+  int code = -1;
+  while (window.TimerActive(UPDATE_TIMER_ID)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kTickMs));
+    const auto now = std::chrono::steady_clock::now();
+    if (env.interrupted != nullptr && env.interrupted->load()) {
+      dlg.StopWorker();
+      window.Diagnostic(
+          "interrupted: the update was stopped and the device closed; the EEPROM may be partly "
+          "written");
+      code = kExitInterrupted;
+      break;
+    }
+    if (const std::uint32_t a = dlg.engine().state().accepted; a != accepted) {
+      accepted = a;
+      lastProgress = now;
+    } else if (now - lastProgress > timeout) {
+      dlg.StopWorker();
+      window.Diagnostic("the device stopped answering; the EEPROM may be partly written");
+      code = kExitStoppedAnswering;
+      break;
+    }
+    dlg.OnTimer(UPDATE_TIMER_ID);
+  }
+  window.EndRun();
+  if (code < 0) {
+    code = ExitCodeFor(dlg.outcome());
+    if (code == kExitNotVerified) {
+      window.Diagnostic(
+          "the image was written but the device could not be reached again to verify it");
+    }
+    if (code == kExitNoDevice || code == kExitNotVerified) ExplainConnectFailure(dlg, window);
+  }
+  const char* text = code == kExitStoppedAnswering ? "device stopped answering"
+                     : code == kExitInterrupted    ? "interrupted"
+                                                   : nullptr;
+  window.Result(code, text != nullptr ? text : window.Text(IDC_STATUS));
+  return code;
+}
+
+int Version(CFwUpdateDlg& dlg, ConsoleWindow& window, const CliOptions& o, const Environment& env) {
+  dlg.engine().SetRegisterDeadline(std::chrono::steady_clock::now() +
+                                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                       std::chrono::duration<double>(o.timeoutSeconds)));
+  dlg.engine().SetAbortFlag(env.interrupted);
+  dlg.OnCheckVersion();
+  int code = ExitCodeFor(dlg.outcome());
+  if (code == kExitVerifyFailed && env.interrupted != nullptr && env.interrupted->load()) {
+    code = kExitInterrupted;
+  }
+  if (code == kExitNoDevice) ExplainConnectFailure(dlg, window);
+  window.Result(code, window.Text(IDC_STATUS));
+  return code;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, const Environment& env) {
+  int code = kExitOk;
+  const auto parsed = Parse(args, env, code);
+  if (!parsed) return code;
+  const CliOptions& o = *parsed;
+
+  ConsoleWindow window(env.out, env.err, {o.json, env.errIsTerminal});
+  if (o.command == "info") {
+    const auto line = ImageVersionLine(FirmwareImage());
+    window.SetTextColorAndRedraw(IDC_STATUS, kDarkBlue);
+    window.SetItemText(IDC_STATUS, line.value_or("Ready"));
+    window.Result(kExitOk, line.value_or("Ready"));
+    return kExitOk;
+  }
+  const auto bus = MakeBus(o.shared);
+  if (o.command == "list") return List(*bus, window, o, env);
+
+  DialogOptions options;
+  options.bus = bus.get();
+  options.writePauseMs = env.writePauseMs;
+  options.runLockName = env.runLockName;
+  if (o.trace) options.tracer = Trace;
+  CFwUpdateDlg dlg(window, options);
+  dlg.OnInitDialog();
+  return o.command == "update" ? Update(dlg, window, o, env) : Version(dlg, window, o, env);
+}
+
+}  // namespace quarnel::cli

@@ -1,0 +1,39 @@
+// The command-line front end: the dialog's behaviour on a console, for scripts, headless
+// machines and support.
+#pragma once
+
+#include <atomic>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "engine/TransferEngine.h"
+
+namespace quarnel::cli {
+
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitVerifyFailed = 1,  // also: version not read
+  kExitNoDevice = 2,
+  kExitStoppedAnswering = 3,
+  kExitInterrupted = 4,
+  kExitNotVerified = 5,
+  kExitBusy = 6,
+  kExitUsage = 64,
+  kExitInternal = 70,
+};
+
+struct Environment {
+  std::ostream& out;
+  std::ostream& err;
+  bool errIsTerminal = false;
+  // Raised by Ctrl-C; may be null.
+  const std::atomic<bool>* interrupted = nullptr;
+  // Testing seams: the pause after each accepted write, and the run lock's name.
+  std::uint32_t writePauseMs = kWritePauseMs;
+  std::string runLockName = "quarnel-fwupdate";
+};
+
+int RunCli(const std::vector<std::string>& args, const Environment& env);
+
+}  // namespace quarnel::cli
