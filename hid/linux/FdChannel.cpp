@@ -5,11 +5,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstring>
 
 namespace quarnel::hid {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 class FdChannel final : public Channel {
  public:
@@ -19,14 +23,11 @@ class FdChannel final : public Channel {
   FdChannel& operator=(const FdChannel&) = delete;
 
   IoResult Read(Report& report, std::uint32_t length, std::uint32_t timeoutMs) override {
-    pollfd p{fd_, POLLIN, 0};
-    int ready = 0;
-    do {
-      ready = ::poll(&p, 1, static_cast<int>(timeoutMs));
-    } while (ready < 0 && errno == EINTR);
-    if (ready < 0) return Failure("poll");
-    if (ready == 0) return {IoStatus::TimedOut, 0, {}};
-    if ((p.revents & POLLIN) == 0) return {IoStatus::Failed, 0, name_ + ": device disconnected"};
+    short revents = 0;
+    if (const int ready = Wait(POLLIN, timeoutMs, revents); ready <= 0)
+      return ready == 0 ? IoResult{IoStatus::TimedOut, 0, {}} : Failure("poll", errno);
+    // Hang-up or error with nothing left to read: the device is gone.
+    if ((revents & POLLIN) == 0) return Disconnected();
     // The node gives the report without its ID byte: it goes to byte 1 on.
     std::uint8_t data[kReportSize];
     const std::size_t want = std::clamp<std::size_t>(length, 2, kReportSize) - 1;
@@ -34,34 +35,57 @@ class FdChannel final : public Channel {
     do {
       n = ::read(fd_, data, want);
     } while (n < 0 && errno == EINTR);
-    if (n < 0) return Failure("read");
-    if (n == 0) return {IoStatus::Failed, 0, name_ + ": device disconnected"};
+    if (n < 0) return Failure("read", errno);
+    if (n == 0) return Disconnected();
+    const auto got = static_cast<std::size_t>(n);
     report[0] = 0;
-    std::memcpy(report.data() + 1, data, static_cast<std::size_t>(n));
-    return {IoStatus::Ok, static_cast<std::uint32_t>(n) + 1, {}};
+    std::memcpy(report.data() + 1, data, got);
+    // No bytes of an earlier report are left behind the new one.
+    std::fill(report.begin() + 1 + static_cast<std::ptrdiff_t>(got), report.end(), 0);
+    return {IoStatus::Ok, static_cast<std::uint32_t>(got + 1), {}};
   }
 
   IoResult Write(const Report& report, std::uint32_t length, std::uint32_t timeoutMs) override {
-    pollfd p{fd_, POLLOUT, 0};
-    int ready = 0;
-    do {
-      ready = ::poll(&p, 1, static_cast<int>(timeoutMs));
-    } while (ready < 0 && errno == EINTR);
-    if (ready < 0) return Failure("poll");
-    if (ready == 0) return {IoStatus::TimedOut, 0, name_ + ": write timed out"};
-    if ((p.revents & POLLOUT) == 0) return {IoStatus::Failed, 0, name_ + ": device disconnected"};
+    short revents = 0;
+    if (const int ready = Wait(POLLOUT, timeoutMs, revents); ready <= 0)
+      return ready == 0 ? IoResult{IoStatus::TimedOut, 0, name_ + ": write timed out"}
+                        : Failure("poll", errno);
+    if ((revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 || (revents & POLLOUT) == 0)
+      return Disconnected();
     const std::size_t n = std::min<std::size_t>(length, kReportSize);
     ssize_t written = 0;
     do {
       written = ::write(fd_, report.data(), n);
     } while (written < 0 && errno == EINTR);
-    if (written < 0) return Failure("write");
+    if (written < 0) return Failure("write", errno);
+    if (static_cast<std::size_t>(written) != n)
+      return {IoStatus::Failed, 0,
+              name_ + ": wrote " + std::to_string(written) + " of " + std::to_string(n) + " bytes"};
     return {IoStatus::Ok, static_cast<std::uint32_t>(written), {}};
   }
 
  private:
-  IoResult Failure(const char* what) const {
-    return {IoStatus::Failed, 0, name_ + ": " + what + " failed: " + std::strerror(errno)};
+  // poll() for `events` until ready or timeoutMs has passed, signals or not. Returns what
+  // poll() returns.
+  int Wait(short events, std::uint32_t timeoutMs, short& revents) const {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+      const auto ms = std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX);
+      pollfd p{fd_, events, 0};
+      const int ready = ::poll(&p, 1, static_cast<int>(ms));
+      if (ready < 0 && errno == EINTR) continue;
+      revents = p.revents;
+      return ready;
+    }
+  }
+
+  IoResult Disconnected() const { return {IoStatus::Failed, 0, name_ + ": device disconnected"}; }
+
+  IoResult Failure(const char* what, int error) const {
+    // What a hidraw node answers once its device has been unplugged.
+    if (error == ENODEV || error == EIO || error == ESHUTDOWN) return Disconnected();
+    return {IoStatus::Failed, 0, name_ + ": " + what + " failed: " + std::strerror(error)};
   }
 
   int fd_;

@@ -1,20 +1,200 @@
-#include "hid/DeviceBus.h"
+#include "hid/linux/HidrawBus.h"
+
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+#include <utility>
+
+#include "hid/ReportDescriptor.h"
+#include "hid/linux/FdChannel.h"
 
 namespace quarnel::hid {
 
 namespace {
-class HidrawBus final : public Bus {
+
+namespace fs = std::filesystem;
+
+// Closes a descriptor that was not handed on.
+class UniqueFd {
  public:
-  std::vector<InterfaceInfo> Enumerate() override { return {}; }
-  bool Open(const InterfaceInfo&, OpenedInterface&, std::string& reason) override {
-    reason = "not available";
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+int OpenNode(const std::string& node) {
+  return ::open(node.c_str(), O_RDWR | O_CLOEXEC);
+}
+
+bool ReadDescriptorIoctl(int fd, std::vector<std::uint8_t>& descriptor) {
+  int size = 0;
+  if (::ioctl(fd, HIDIOCGRDESCSIZE, &size) != 0) return false;
+  if (size < 0 || size > HID_MAX_DESCRIPTOR_SIZE) {
+    errno = EPROTO;
     return false;
   }
+  hidraw_report_descriptor raw{};
+  raw.size = static_cast<std::uint32_t>(size);
+  if (::ioctl(fd, HIDIOCGRDESC, &raw) != 0) return false;
+  descriptor.assign(raw.value, raw.value + raw.size);
+  return true;
+}
+
+template <typename T>
+bool ParseHex(std::string_view text, T& value) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+  return !text.empty() && ec == std::errc{} && end == text.data() + text.size();
+}
+
+// HID_ID=bus:vendor:product in hex, as the kernel writes it into the HID device's uevent.
+bool ReadIds(const fs::path& uevent, std::uint16_t& vendorId, std::uint16_t& productId) {
+  std::ifstream in(uevent);
+  constexpr std::string_view kKey = "HID_ID=";
+  for (std::string line; std::getline(in, line);) {
+    if (!line.starts_with(kKey)) continue;
+    std::string_view ids = std::string_view(line).substr(kKey.size());
+    const auto first = ids.find(':');
+    if (first == std::string_view::npos) return false;
+    const auto second = ids.find(':', first + 1);
+    if (second == std::string_view::npos) return false;
+    std::uint32_t bus = 0;
+    return ParseHex(ids.substr(0, first), bus) &&
+           ParseHex(ids.substr(first + 1, second - first - 1), vendorId) &&
+           ParseHex(ids.substr(second + 1), productId);
+  }
+  return false;
+}
+
+// hidrawN's number; false for anything else.
+bool NodeNumber(std::string_view name, unsigned& number) {
+  constexpr std::string_view kPrefix = "hidraw";
+  if (!name.starts_with(kPrefix)) return false;
+  name.remove_prefix(kPrefix.size());
+  if (name.empty() ||
+      !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return false;
+  const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), number);
+  return ec == std::errc{} && end == name.data() + name.size();
+}
+
+std::string OpenError(const std::string& node, int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return "permission denied on " + node +
+             " (to allow access, see \"Linux device access\" in the README)";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return node + " is gone (was the device unplugged?)";
+    case EBUSY:
+      return node + " is in use by another program";
+    case 0:
+      return "cannot open " + node;
+    default:
+      return "cannot open " + node + ": " + std::strerror(error);
+  }
+}
+
+class HidrawBus final : public Bus {
+ public:
+  explicit HidrawBus(HidrawConfig config) : config_(std::move(config)) {
+    if (!config_.open) config_.open = OpenNode;
+    if (!config_.readDescriptor) config_.readDescriptor = ReadDescriptorIoctl;
+  }
+
+  std::vector<InterfaceInfo> Enumerate() override {
+    const fs::path classDir = fs::path(config_.sysfsRoot) / "class" / "hidraw";
+    std::vector<std::pair<unsigned, std::string>> nodes;
+    std::error_code ec;
+    for (fs::directory_iterator it(classDir, ec), end; !ec && it != end; it.increment(ec)) {
+      std::string name = it->path().filename().string();
+      unsigned number = 0;
+      if (NodeNumber(name, number)) nodes.emplace_back(number, std::move(name));
+    }
+    std::sort(nodes.begin(), nodes.end());
+
+    std::vector<InterfaceInfo> found;
+    for (const auto& [number, name] : nodes) {
+      const fs::path device = classDir / name / "device";
+      InterfaceInfo info;
+      if (!ReadIds(device / "uevent", info.vendorId, info.productId)) continue;
+      // The HID device sits in the directory of the interface it came from.
+      const fs::path resolved = fs::canonical(device, ec);
+      if (ec) continue;
+      info.location = resolved.parent_path().string();
+      info.path = (fs::path(config_.deviceDir) / name).string();
+      found.push_back(std::move(info));
+    }
+    return found;
+  }
+
+  bool Open(const InterfaceInfo& info, OpenedInterface& out, std::string& reason) override {
+    const std::string& node = info.path;
+    errno = 0;
+    UniqueFd fd(config_.open(node));
+    if (fd.get() < 0) {
+      reason = OpenError(node, errno);
+      return false;
+    }
+    // Held as long as the descriptor stays open, so two programs never talk to it at once.
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+      reason = errno == EWOULDBLOCK ? OpenError(node, EBUSY)
+                                    : "cannot lock " + node + ": " + std::strerror(errno);
+      return false;
+    }
+    std::vector<std::uint8_t> descriptor;
+    if (!config_.readDescriptor(fd.get(), descriptor)) {
+      reason = "cannot read the report descriptor of " + node + ": " + std::strerror(errno);
+      return false;
+    }
+    std::string why;
+    const auto layout = ParseReportDescriptor(descriptor, why);
+    if (!layout) {
+      reason = node + ": unusable report descriptor: " + why;
+      return false;
+    }
+    if (!FitsReportBuffers(*layout, kReportSize, why)) {
+      reason = node + ": " + why;
+      return false;
+    }
+    out.inputLength = static_cast<std::uint32_t>(layout->InputLength());
+    out.outputLength = static_cast<std::uint32_t>(layout->OutputLength());
+    out.channel = MakeFdChannel(fd.release(), node);
+    return true;
+  }
+
+ private:
+  HidrawConfig config_;
 };
+
 }  // namespace
 
+std::unique_ptr<Bus> MakeHidrawBus(HidrawConfig config) {
+  return std::make_unique<HidrawBus>(std::move(config));
+}
+
 std::unique_ptr<Bus> MakeSystemBus() {
-  return std::make_unique<HidrawBus>();
+  return MakeHidrawBus({});
 }
 
 }  // namespace quarnel::hid

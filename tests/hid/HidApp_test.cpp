@@ -1,0 +1,170 @@
+#include "hid/HidApp.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "hid/emulated/EmulatedBus.h"
+
+namespace quarnel {
+namespace {
+
+using emulated::Device;
+using emulated::Faults;
+using emulated::kVendorId;
+
+constexpr std::uint16_t kProduct = 0x5028;
+constexpr std::uint8_t kRegister = 72;
+
+// The emulated bus, keeping a view of the far end's channel so a test can see the device
+// hang up without the link noticing.
+class TapBus final : public hid::Bus {
+ public:
+  explicit TapBus(Faults faults) : bus_(std::make_shared<Device>(kProduct, faults)) {}
+
+  std::vector<hid::InterfaceInfo> Enumerate() override { return bus_.Enumerate(); }
+  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
+            std::string& reason) override {
+    if (!bus_.Open(info, out, reason)) return false;
+    channel = out.channel.get();
+    return true;
+  }
+
+  Device& device() { return bus_.device(); }
+  hid::Channel* channel = nullptr;  // owned by the link
+
+ private:
+  emulated::EmulatedBus bus_;
+};
+
+class HidAppTest : public ::testing::Test {
+ protected:
+  void Connect(Faults faults = {}) {
+    bus_ = std::make_unique<TapBus>(faults);
+    link_ = std::make_unique<CHidApp>(*bus_);
+    ASSERT_TRUE(link_->Open(kVendorId, kProduct)) << link_->LastError();
+    link_->SetTracer([this](char direction, const Report&, std::uint32_t count) {
+      trace_.push_back({direction, count});
+    });
+  }
+  std::uint32_t AskRegister() {
+    return link_->Write(BuildRegisterRequest(sequence_, kRegister, 4));
+  }
+  // Reads one answer and checks it answers the last request.
+  void ExpectAnswer() {
+    Report answer{};
+    ASSERT_EQ(link_->Read(answer), 64u) << link_->LastError();
+    EXPECT_EQ(AcceptRegisterAnswer(answer, sequence_), bus_->device().Register(kRegister));
+    sequence_ = NextSequence(sequence_);
+  }
+
+  struct Traced {
+    char direction;
+    std::uint32_t count;
+    bool operator==(const Traced&) const = default;
+  };
+  std::unique_ptr<TapBus> bus_;
+  std::unique_ptr<CHidApp> link_;
+  std::vector<Traced> trace_;
+  std::uint8_t sequence_ = 1;
+};
+
+TEST_F(HidAppTest, OpensTheWantedDeviceOnly) {
+  Connect();
+  EXPECT_TRUE(link_->connected());
+  EXPECT_EQ(link_->InputLength(), 64u);
+  EXPECT_EQ(link_->OutputLength(), 64u);
+  EXPECT_EQ(link_->Location(), "emulated");
+  EXPECT_TRUE(link_->Open(kVendorId, kProduct));  // already open: nothing changes
+
+  CHidApp other(*bus_);
+  EXPECT_FALSE(other.Open(kVendorId, 0x7030));
+  EXPECT_NE(other.LastError().find("1852:7030"), std::string::npos) << other.LastError();
+  EXPECT_FALSE(other.Open(0x1853, kProduct));
+  Report r{};
+  EXPECT_EQ(other.Read(r), 0u);
+  EXPECT_EQ(other.Write(r), 0u);
+}
+
+TEST_F(HidAppTest, AnswersComeBackAndAreTraced) {
+  Connect();
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(AskRegister(), 64u);
+    ExpectAnswer();
+  }
+  EXPECT_EQ(trace_.size(), 6u);
+  EXPECT_EQ(trace_[0], (Traced{'W', 64}));
+  EXPECT_EQ(trace_[1], (Traced{'R', 64}));
+}
+
+TEST_F(HidAppTest, LateAnswerWithinTheLimitArrives) {
+  Faults faults;
+  faults.delayMs = 40;
+  Connect(faults);
+  link_->SetTimeouts(5000, 5000);
+  ASSERT_EQ(AskRegister(), 64u);
+  ExpectAnswer();
+}
+
+TEST_F(HidAppTest, TimeOutLeavesTheLinkUsable) {
+  Faults faults;
+  faults.silentAfter = 1;
+  Connect(faults);
+  link_->SetTimeouts(20, 1000);
+  Report answer{};
+  EXPECT_EQ(link_->Read(answer), 0u);  // nothing asked yet
+  EXPECT_TRUE(link_->IsOpen());
+  EXPECT_TRUE(link_->connected());
+
+  link_->SetTimeouts(5000, 1000);
+  ASSERT_EQ(AskRegister(), 64u);
+  ExpectAnswer();
+
+  link_->SetTimeouts(20, 1000);
+  ASSERT_EQ(AskRegister(), 64u);  // the device falls silent from here on
+  EXPECT_EQ(link_->Read(answer), 0u);
+  EXPECT_TRUE(link_->IsOpen());
+  EXPECT_TRUE(link_->connected());
+  EXPECT_EQ(trace_.size(), 3u);  // time-outs are not traced as reads
+}
+
+TEST_F(HidAppTest, VanishedDeviceClosesTheLinkForGood) {
+  Faults faults;
+  faults.vanishAfter = 1;
+  Connect(faults);
+  ASSERT_EQ(AskRegister(), 64u);
+  ExpectAnswer();
+  ASSERT_EQ(AskRegister(), 64u);  // taken, then the device disconnects
+  Report answer{};
+  EXPECT_EQ(link_->Read(answer), 0u);
+  EXPECT_FALSE(link_->connected());
+  EXPECT_FALSE(link_->IsOpen());
+  EXPECT_FALSE(link_->LastError().empty());
+
+  // Dead: no waiting for the (long) limits any more.
+  const std::string reason = link_->LastError();
+  EXPECT_EQ(link_->Read(answer), 0u);
+  EXPECT_EQ(AskRegister(), 0u);
+  EXPECT_EQ(link_->LastError(), reason);
+  EXPECT_FALSE(link_->Open(kVendorId, kProduct));  // the device is gone from the bus
+}
+
+TEST_F(HidAppTest, WriteToAVanishedDeviceFails) {
+  Faults faults;
+  faults.vanishAfter = 0;
+  Connect(faults);
+  ASSERT_EQ(AskRegister(), 64u);
+  // Wait, behind the link's back, for the device to hang up.
+  Report seen{};
+  ASSERT_EQ(bus_->channel->Read(seen, 64, 5000).status, hid::IoStatus::Failed);
+  ASSERT_TRUE(link_->connected());
+
+  EXPECT_EQ(AskRegister(), 0u);
+  EXPECT_FALSE(link_->connected());
+  EXPECT_FALSE(link_->IsOpen());
+  EXPECT_FALSE(link_->LastError().empty());
+  EXPECT_EQ(AskRegister(), 0u);
+}
+
+}  // namespace
+}  // namespace quarnel

@@ -1,0 +1,231 @@
+#include "hid/linux/HidrawBus.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+#include "hid/HidApp.h"
+#include "tests/hid/VendorDescriptor.h"
+
+namespace quarnel::hid {
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::VendorDescriptor;
+
+constexpr std::uint16_t kVendor = 0x1852;
+
+// A sysfs tree and a device directory in a temporary directory, laid out as the kernel lays
+// them out: class/hidraw/hidrawN/device links to the HID device, which sits in the
+// directory of the USB interface it came from.
+class HidrawBusTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "hidrawXXXXXX";
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    fs::create_directories(root_ / "sys/class/hidraw");
+    fs::create_directories(root_ / "dev");
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+
+  // Adds hidraw<number> below the USB interface `unit`; `uevent` empty: no uevent file.
+  void AddNode(unsigned number, const std::string& unit, const std::string& uevent) {
+    const std::string name = "hidraw" + std::to_string(number);
+    const fs::path hid = root_ / "sys/devices/pci0000:00/usb1" / unit /
+                         ("0003:1852:5028.000" + std::to_string(number));
+    fs::create_directories(hid / "hidraw" / name);
+    if (!uevent.empty()) std::ofstream(hid / "uevent") << "DRIVER=hid-generic\n" << uevent;
+    fs::create_directory(root_ / "sys/class/hidraw" / name);
+    fs::create_directory_symlink(hid, root_ / "sys/class/hidraw" / name / "device");
+    std::ofstream(Node(number));  // a plain file stands in for the device node
+  }
+  static std::string HidId(std::uint16_t vendor, std::uint16_t product) {
+    char text[64];
+    std::snprintf(text, sizeof text, "HID_ID=0003:%08X:%08X\nHID_NAME=Test\n", unsigned{vendor},
+                  unsigned{product});
+    return text;
+  }
+  std::string Node(unsigned number) const {
+    return (root_ / "dev" / ("hidraw" + std::to_string(number))).string();
+  }
+  std::string Unit(const std::string& unit) const {
+    return fs::canonical(root_ / "sys/devices/pci0000:00/usb1" / unit).string();
+  }
+
+  // The tree's paths; the real opener and descriptor ioctls.
+  HidrawConfig Config() const {
+    HidrawConfig config;
+    config.sysfsRoot = (root_ / "sys").string();
+    config.deviceDir = (root_ / "dev").string();
+    return config;
+  }
+  // A bus whose nodes are the plain files, opened for real, with `descriptor` as what every
+  // node describes.
+  std::unique_ptr<Bus> MakeBus(std::vector<std::uint8_t> descriptor = VendorDescriptor(63, 63)) {
+    HidrawConfig config = Config();
+    config.readDescriptor = [descriptor](int, std::vector<std::uint8_t>& out) {
+      out = descriptor;
+      return true;
+    };
+    return MakeHidrawBus(std::move(config));
+  }
+
+  fs::path root_;
+};
+
+TEST_F(HidrawBusTest, EnumeratesReadableNodesInNumericOrder) {
+  AddNode(10, "1-1/1-1:1.0", HidId(kVendor, 0x5028));
+  AddNode(2, "1-2/1-2:1.0", HidId(kVendor, 0x5028));
+  AddNode(3, "1-3/1-3:1.0", "");                                 // no uevent
+  AddNode(4, "1-4/1-4:1.0", "HID_ID=0003:00001852\n");           // cut short
+  AddNode(5, "1-5/1-5:1.0", "HID_ID=0003:0001852:5028x\n");      // not hex
+  AddNode(6, "1-6/1-6:1.0", "HID_ID=0003:00011852:00005028\n");  // beyond 16 bits
+  AddNode(7, "1-7/1-7:1.0", HidId(0x046D, 0xC52B));
+  AddNode(11, "1-1/1-1:1.1", HidId(kVendor, 0x2004));
+  fs::create_directory(root_ / "sys/class/hidraw/hidrawX");  // not a node
+  fs::create_directory(root_ / "sys/class/hidraw/hidraw");
+
+  const auto found = MakeBus()->Enumerate();
+  ASSERT_EQ(found.size(), 4u);
+  EXPECT_EQ(found[0].path, Node(2));
+  EXPECT_EQ(found[0].location, Unit("1-2/1-2:1.0"));
+  EXPECT_EQ(found[0].vendorId, kVendor);
+  EXPECT_EQ(found[0].productId, 0x5028);
+  EXPECT_EQ(found[1].path, Node(7));
+  EXPECT_EQ(found[1].vendorId, 0x046D);
+  EXPECT_EQ(found[1].productId, 0xC52B);
+  EXPECT_EQ(found[2].path, Node(10));
+  EXPECT_EQ(found[2].location, Unit("1-1/1-1:1.0"));
+  EXPECT_EQ(found[3].path, Node(11));
+  EXPECT_EQ(found[3].productId, 0x2004);
+
+  HidrawConfig missing;
+  missing.sysfsRoot = (root_ / "nothing").string();
+  EXPECT_TRUE(MakeHidrawBus(missing)->Enumerate().empty());
+}
+
+TEST_F(HidrawBusTest, LinkOpensTheFirstMatchOrThePreferredUnit) {
+  AddNode(10, "1-1/1-1:1.0", HidId(kVendor, 0x5028));
+  AddNode(3, "1-3/1-3:1.0", "");
+  AddNode(1, "1-4/1-4:1.0", HidId(kVendor, 0x7030));  // right vendor, wrong product
+  AddNode(2, "1-2/1-2:1.0", HidId(kVendor, 0x5028));
+  const auto bus = MakeBus();
+  CHidApp link(*bus);
+  ASSERT_TRUE(link.Open(kVendor, 0x5028)) << link.LastError();
+  EXPECT_EQ(link.Location(), Unit("1-2/1-2:1.0"));
+  EXPECT_EQ(link.InputLength(), 64u);
+  EXPECT_EQ(link.OutputLength(), 64u);
+  link.Close();
+
+  CHidApp again(*bus);
+  again.SetPreferredLocation(Unit("1-1/1-1:1.0"));
+  ASSERT_TRUE(again.Open(kVendor, 0x5028)) << again.LastError();
+  EXPECT_EQ(again.Location(), Unit("1-1/1-1:1.0"));
+
+  CHidApp none(*bus);
+  EXPECT_FALSE(none.Open(kVendor, 0x7029));
+  EXPECT_FALSE(none.LastError().empty());
+}
+
+TEST_F(HidrawBusTest, ReportsMoveThroughTheOpenedNode) {
+  AddNode(0, "1-1/1-1:1.0", HidId(kVendor, 0x5028));
+  int peer = -1;
+  std::string opened;
+  HidrawConfig config = Config();
+  config.open = [&](const std::string& node) {
+    opened = node;
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) return -1;
+    peer = fds[1];
+    return fds[0];
+  };
+  config.readDescriptor = [](int, std::vector<std::uint8_t>& out) {
+    out = VendorDescriptor(63, 63);
+    return true;
+  };
+  const auto bus = MakeHidrawBus(std::move(config));
+  CHidApp link(*bus);
+  ASSERT_TRUE(link.Open(kVendor, 0x5028)) << link.LastError();
+  EXPECT_EQ(opened, Node(0));
+
+  Report out{};
+  out[1] = 0x77;
+  EXPECT_EQ(link.Write(out), 64u);
+  std::uint8_t packet[65];
+  ASSERT_EQ(::recv(peer, packet, sizeof packet, 0), 64);
+  EXPECT_EQ(packet[1], 0x77);
+
+  const std::uint8_t answer[20] = {0x01, 0x02};
+  ASSERT_EQ(::send(peer, answer, sizeof answer, 0), 20);
+  Report in{};
+  EXPECT_EQ(link.Read(in), 21u);
+  EXPECT_EQ(in[2], 0x02);
+  ::close(peer);
+}
+
+TEST_F(HidrawBusTest, OpenFailuresSayWhatWentWrong) {
+  AddNode(3, "1-1/1-1:1.0", HidId(kVendor, 0x5028));
+  const auto reasonFor = [&](std::unique_ptr<Bus> bus) {
+    CHidApp link(*bus);
+    EXPECT_FALSE(link.Open(kVendor, 0x5028));
+    EXPECT_FALSE(link.connected());
+    return link.LastError();
+  };
+  const auto withOpener = [&](int error) {
+    HidrawConfig config = Config();
+    config.open = [error](const std::string&) {
+      errno = error;
+      return -1;
+    };
+    return MakeHidrawBus(std::move(config));
+  };
+  // Running as root, mode 000 would not keep the node shut: the opener says no instead.
+  EXPECT_EQ(reasonFor(withOpener(EACCES)).rfind("permission denied on " + Node(3), 0), 0u);
+  EXPECT_NE(reasonFor(withOpener(ENOENT)).find(Node(3)), std::string::npos);
+
+  // The real descriptor ioctls on a plain file.
+  EXPECT_NE(reasonFor(MakeHidrawBus(Config())).find("report descriptor of " + Node(3)),
+            std::string::npos);
+
+  EXPECT_NE(reasonFor(MakeBus(VendorDescriptor(63, 63, true))).find("numbered"), std::string::npos);
+  EXPECT_NE(reasonFor(MakeBus(VendorDescriptor(64, 63))).find("65"), std::string::npos);
+  EXPECT_NE(reasonFor(MakeBus(VendorDescriptor(63, 0))).find("no output"), std::string::npos);
+  EXPECT_NE(reasonFor(MakeBus({0x06, 0x00})).find(Node(3)), std::string::npos);
+}
+
+TEST_F(HidrawBusTest, OpenNodeIsLockedAgainstOtherPrograms) {
+  AddNode(3, "1-1/1-1:1.0", HidId(kVendor, 0x5028));
+  const auto bus = MakeBus();
+  {
+    // Another program holds the node.
+    const int other = ::open(Node(3).c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    CHidApp link(*bus);
+    EXPECT_FALSE(link.Open(kVendor, 0x5028));
+    EXPECT_EQ(link.LastError(), Node(3) + " is in use by another program");
+    ::close(other);
+    EXPECT_TRUE(link.Open(kVendor, 0x5028)) << link.LastError();
+  }
+  CHidApp first(*bus);
+  ASSERT_TRUE(first.Open(kVendor, 0x5028));
+  CHidApp second(*bus);
+  EXPECT_FALSE(second.Open(kVendor, 0x5028));
+  first.Close();  // the lock goes with the node
+  EXPECT_TRUE(second.Open(kVendor, 0x5028)) << second.LastError();
+}
+
+}  // namespace
+}  // namespace quarnel::hid
