@@ -39,6 +39,11 @@ class TapBus final : public hid::Bus {
 
 class HidAppTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    std::string reason;
+    if (emulated::OpenTransport(std::make_shared<Device>(kProduct), reason) == nullptr)
+      GTEST_SKIP() << "the emulated device cannot be reached here: " << reason;
+  }
   void Connect(Faults faults = {}) {
     bus_ = std::make_unique<TapBus>(faults);
     link_ = std::make_unique<CHidApp>(*bus_);
