@@ -138,8 +138,7 @@ TEST_F(HidAppTest, VanishedDeviceClosesTheLinkForGood) {
   faults.vanishAfter = 1;
   Connect(faults);
   ASSERT_EQ(AskRegister(), 64u);
-  ExpectAnswer();
-  ASSERT_EQ(AskRegister(), 64u);  // taken, then the device disconnects
+  ExpectAnswer();  // answered, then the device disconnects
   Report answer{};
   EXPECT_EQ(link_->Read(answer), 0u);
   EXPECT_FALSE(link_->connected());
