@@ -1,5 +1,6 @@
 #include "app/cli/Cli.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -259,6 +260,9 @@ int RunCli(const std::vector<std::string>& args, const Environment& env) {
   DialogOptions options;
   options.bus = bus.get();
   options.writePauseMs = env.writePauseMs;
+  // A single read never outlasts the time the user allows for the device to answer.
+  options.readTimeoutMs = static_cast<std::uint32_t>(
+      std::clamp(o.timeoutSeconds * 1000.0, 1.0, double{hid::kReadTimeoutMs}));
   options.runLockName = env.runLockName;
   if (o.trace) options.tracer = Trace;
   CFwUpdateDlg dlg(window, options);

@@ -96,7 +96,7 @@ TEST(TransferEngine, ReadBackFillsTheBufferAndMovesProgressFromFifty) {
   while (s.finished == 0) {
     rig.engine.ReadBackStep();
     const Report& q = rig.script->written.back();
-    const std::size_t at = (q[StandardLayout::addressHigh] << 8) | q[StandardLayout::addressLow];
+    const auto at = static_cast<std::size_t>((q[StandardLayout::addressHigh] << 8) | q[StandardLayout::addressLow]);
     EXPECT_EQ(q[StandardLayout::command], kCommandRead);
     rig.Answer(BuildTransferAnswer(Framing::Standard, s.sequence, std::span(image).subspan(at, 8)));
     rig.engine.ReadBackStep();
