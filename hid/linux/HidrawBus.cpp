@@ -11,7 +11,6 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string_view>
 #include <utility>
 
@@ -67,11 +66,21 @@ bool ParseHex(std::string_view text, T& value) {
 
 // HID_ID=bus:vendor:product in hex, as the kernel writes it into the HID device's uevent.
 bool ReadIds(const fs::path& uevent, std::uint16_t& vendorId, std::uint16_t& productId) {
-  std::ifstream in(uevent);
+  // Read with plain system calls: this runs for every HID interface on every connect.
+  char buffer[4096];
+  const int fd = ::open(uevent.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const ssize_t n = ::read(fd, buffer, sizeof buffer);
+  ::close(fd);
+  if (n <= 0) return false;
+  std::string_view text(buffer, static_cast<std::size_t>(n));
   constexpr std::string_view kKey = "HID_ID=";
-  for (std::string line; std::getline(in, line);) {
+  while (!text.empty()) {
+    const auto eol = text.find('\n');
+    const std::string_view line = text.substr(0, eol);
+    text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
     if (!line.starts_with(kKey)) continue;
-    std::string_view ids = std::string_view(line).substr(kKey.size());
+    const std::string_view ids = line.substr(kKey.size());
     const auto first = ids.find(':');
     if (first == std::string_view::npos) return false;
     const auto second = ids.find(':', first + 1);
@@ -82,6 +91,15 @@ bool ReadIds(const fs::path& uevent, std::uint16_t& vendorId, std::uint16_t& pro
            ParseHex(ids.substr(second + 1), productId);
   }
   return false;
+}
+
+// Follows one symbolic link (sysfs links are relative); a path that is no link stays.
+fs::path FollowLink(const fs::path& path) {
+  std::error_code ec;
+  const fs::path target = fs::read_symlink(path, ec);
+  if (ec) return path;
+  return target.is_absolute() ? target.lexically_normal()
+                              : (path.parent_path() / target).lexically_normal();
 }
 
 // hidrawN's number; false for anything else.
@@ -138,10 +156,10 @@ class HidrawBus final : public Bus {
       const fs::path device = classDir / name / "device";
       InterfaceInfo info;
       if (!ReadIds(device / "uevent", info.vendorId, info.productId)) continue;
-      // The HID device sits in the directory of the interface it came from.
-      const fs::path resolved = fs::canonical(device, ec);
-      if (ec) continue;
-      info.location = resolved.parent_path().string();
+      // The HID device sits in the directory of the interface it came from. Two link reads
+      // find it; sysfs has no further links below /sys/devices.
+      const fs::path hidDevice = FollowLink(FollowLink(classDir / name) / "device");
+      info.location = hidDevice.parent_path().string();
       info.path = (fs::path(config_.deviceDir) / name).string();
       found.push_back(std::move(info));
     }
