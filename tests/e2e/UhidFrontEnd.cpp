@@ -1,0 +1,113 @@
+#include "tests/e2e/UhidFrontEnd.h"
+
+#include <algorithm>
+#include <charconv>
+#include <string_view>
+
+namespace quarnel::e2e {
+
+namespace {
+
+// Decimal, or hexadecimal with 0x; `hex` reads bare digits as hexadecimal too.
+bool ParseNumber(std::string_view text, std::uint32_t& value, bool hex = false) {
+  int base = hex ? 16 : 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  if (text.empty()) return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  return ec == std::errc{} && end == text.data() + text.size();
+}
+
+bool ParseByte(std::string_view text, std::uint8_t& value) {
+  std::uint32_t n = 0;
+  if (!ParseNumber(text, n) || n > 0xFF) return false;
+  value = static_cast<std::uint8_t>(n);
+  return true;
+}
+
+}  // namespace
+
+bool ParseUhidOptions(std::span<const std::string> args, UhidOptions& options, std::string& error) {
+  bool havePid = false;
+  for (const std::string& arg : args) {
+    const auto eq = arg.find('=');
+    const std::string name = arg.substr(0, eq);
+    const std::string_view value =
+        eq == std::string::npos ? std::string_view{} : std::string_view(arg).substr(eq + 1);
+    const auto bad = [&](const char* what) {
+      error = "bad " + name + " '" + std::string(value) + "': " + what;
+      return false;
+    };
+    if (name == "--pid") {
+      std::uint32_t pid = 0;
+      if (!ParseNumber(value, pid, true) || pid == 0 || pid > 0xFFFF)
+        return bad("want a product ID in hexadecimal, as in 5028");
+      options.productId = static_cast<std::uint16_t>(pid);
+      havePid = true;
+    } else if (name == "--fault") {
+      if (!emulated::ParseFault(std::string(value), options.faults, error)) return false;
+    } else if (name == "--register") {
+      const auto colon = value.find(':');
+      std::uint8_t reg = 0;
+      std::uint8_t content = 0;
+      if (colon == std::string_view::npos || !ParseByte(value.substr(0, colon), reg) ||
+          !ParseByte(value.substr(colon + 1), content))
+        return bad("want REGISTER:VALUE, each 0-255, as in 72:0");
+      options.registers.emplace_back(reg, content);
+    } else if (name == "--dump" || name == "--ready") {
+      if (value.empty()) return bad("want a file name");
+      (name == "--dump" ? options.dumpPath : options.readyPath) = std::string(value);
+    } else if (name == "--report-bytes") {
+      std::uint32_t bytes = 0;
+      if (!ParseNumber(value, bytes) || bytes < 8 || bytes > 255)
+        return bad("want 8 to 255 bytes per report");
+      options.reportBytes = bytes;
+    } else if (arg == "--unserved") {
+      options.serve = false;
+    } else {
+      error = "unknown option '" + arg + "'";
+      return false;
+    }
+  }
+  if (!havePid) {
+    error = "--pid=HEX is required";
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::uint8_t> VendorReportDescriptor(std::uint32_t reportBytes) {
+  const auto count = static_cast<std::uint8_t>(reportBytes);
+  return {
+      0x06, 0x00,  0xFF,        // Usage Page (vendor defined)
+      0x09, 0x01,               // Usage
+      0xA1, 0x01,               // Collection (application)
+      0x15, 0x00,               //   Logical Minimum 0
+      0x26, 0xFF,  0x00,        //   Logical Maximum 255
+      0x75, 0x08,               //   Report Size 8
+      0x95, count,              //   Report Count
+      0x09, 0x02,  0x81, 0x02,  //   Usage, Input (data, variable, absolute)
+      0x95, count,              //   Report Count
+      0x09, 0x03,  0x91, 0x02,  //   Usage, Output (data, variable, absolute)
+      0xC0,                     // End Collection
+  };
+}
+
+std::optional<Report> ModelRequest(std::span<const std::uint8_t> output) {
+  if (output.empty() || output[0] != 0) return std::nullopt;
+  Report report{};
+  const std::size_t n = std::min(output.size(), report.size());
+  std::copy_n(output.begin(), n, report.begin());
+  return report;
+}
+
+std::vector<std::uint8_t> InputReport(const Report& answer, std::uint32_t reportBytes) {
+  std::vector<std::uint8_t> input(reportBytes, 0);
+  const std::size_t n = std::min<std::size_t>(reportBytes, answer.size() - 1);
+  std::copy_n(answer.begin() + 1, n, input.begin());
+  return input;
+}
+
+}  // namespace quarnel::e2e

@@ -1,0 +1,233 @@
+#!/bin/busybox sh
+# /init of the end-to-end test's virtual machine (packed by scripts/e2e-vm.sh): loads the HID
+# modules, then runs each scenario against devices made through uhid. Everything the host
+# reads starts with "E2E": "E2E PASS name", "E2E FAIL name: why", "E2E | detail", and at the
+# end "E2E-DONE N passed, M failed".
+
+/bin/busybox mkdir -p /proc /sys /dev /tmp /sbin /usr/bin /usr/sbin
+/bin/busybox --install -s
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs tmpfs /tmp
+# Kernel messages would land between our lines on the console.
+echo 1 >/proc/sys/kernel/printk
+
+CLI=/bin/quarnel-fwupdate-cli
+UHID=/bin/quarnel-uhid-device
+IMAGE=/firmware.bin
+IMAGE_SIZE=$(wc -c <"$IMAGE")
+DEFAULT_TIMEOUT=20
+CLI_TIMEOUT=$DEFAULT_TIMEOUT
+FORMAL="Ver. 23.07.0110.0001  2014-01-20.[0]  (Formal Release)"
+BETA="Ver. 23.07.0110.0001  2014-01-20.[0]  (BETA Release)"
+
+passed=0
+failed=0
+devices=""  # "pid:name" of every device started by the current scenario
+
+say() { echo "E2E $*"; }
+detail() { sed 's/^/E2E | /' "$@"; }
+
+finish() {
+  echo "E2E-DONE $passed passed, $failed failed"
+  sync
+  poweroff -f
+}
+
+for m in hid hid-generic uhid; do
+  if ! insmod "/lib/modules/$m.ko" 2>/tmp/insmod.err; then
+    say "FAIL modules: cannot load $m.ko"
+    detail /tmp/insmod.err
+    failed=$((failed + 1))
+    finish
+  fi
+done
+
+# start_device NAME OPTION...: makes a device and waits until its hidraw node exists; the node
+# goes to $node. NAME names its files: /tmp/NAME.err (its messages), /tmp/NAME.bin (its EEPROM
+# when it ends, if --dump=/tmp/NAME.bin was given).
+start_device() {
+  name=$1
+  shift
+  rm -f "/tmp/$name.ready"
+  mkfifo "/tmp/$name.ready"
+  "$UHID" --ready="/tmp/$name.ready" "$@" 2>"/tmp/$name.err" &
+  devices="$devices $!:$name"
+  node=$(timeout 20 cat "/tmp/$name.ready")
+  case "$node" in
+    /dev/hidraw*) return 0 ;;
+    *) why="device $name did not come up: ${node:-no answer}"; return 1 ;;
+  esac
+}
+
+# stop_device NAME: ends the device (which writes its dump) and checks it ended cleanly.
+stop_device() {
+  for entry in $devices; do
+    [ "${entry#*:}" = "$1" ] || continue
+    pid=${entry%%:*}
+    devices=$(echo "$devices" | sed "s/ $entry//")
+    kill -TERM "$pid" 2>/dev/null
+    # A device stuck in a write to its FIFO ignores SIGTERM: kill it after a while.
+    (sleep 10; kill -KILL "$pid" 2>/dev/null) &
+    watchdog=$!
+    wait "$pid"
+    rc=$?
+    kill "$watchdog" 2>/dev/null
+    [ "$rc" -eq 0 ] && return 0
+    why="device $1 ended with $rc"
+    return 1
+  done
+  why="no device $1"
+  return 1
+}
+
+# cli ARG...: runs the program; $rc, /tmp/cli.out, /tmp/cli.err, $last (its last stdout line).
+cli() {
+  timeout $((CLI_TIMEOUT + 30)) "$CLI" --timeout="$CLI_TIMEOUT" "$@" >/tmp/cli.out 2>/tmp/cli.err
+  rc=$?
+  last=$(tail -n 1 /tmp/cli.out)
+}
+
+expect_cli() {  # expect_cli CODE LAST-LINE
+  [ "$rc" -eq "$1" ] || { why="exit code $rc, wanted $1 (last line: $last)"; return 1; }
+  [ "$last" = "$2" ] || { why="last line '$last', wanted '$2'"; return 1; }
+}
+
+# eeprom_holds_image NAME: the dump starts with the image and is erased (FF) beyond it.
+eeprom_holds_image() {
+  if ! head -c "$IMAGE_SIZE" "/tmp/$1.bin" | cmp -s - "$IMAGE"; then
+    why="the EEPROM of $1 differs from the image: $(head -c "$IMAGE_SIZE" "/tmp/$1.bin" | cmp - "$IMAGE" 2>&1)"
+    return 1
+  fi
+  rest=$(tail -c +$((IMAGE_SIZE + 1)) "/tmp/$1.bin" | tr -d '\377' | wc -c)
+  [ "$rest" -eq 0 ] || { why="the EEPROM of $1 was written beyond the image ($rest bytes)"; return 1; }
+}
+
+eeprom_untouched() {
+  rest=$(tr -d '\377' <"/tmp/$1.bin" | wc -c)
+  [ "$rest" -eq 0 ] || { why="the EEPROM of $1 was written ($rest bytes)"; return 1; }
+}
+
+scenario() {  # scenario NAME FUNCTION
+  why=""
+  if "$2"; then ok=1; else ok=0; fi
+  # Every device the scenario left running must end cleanly too.
+  reason=$why
+  for entry in $devices; do
+    if ! stop_device "${entry#*:}" && [ "$ok" -eq 1 ]; then
+      ok=0
+      reason=$why
+    fi
+  done
+  if [ "$ok" -eq 1 ]; then
+    passed=$((passed + 1))
+    say "PASS $1"
+  else
+    failed=$((failed + 1))
+    say "FAIL $1: $reason"
+    [ -s /tmp/cli.out ] && detail /tmp/cli.out
+    [ -s /tmp/cli.err ] && tail -n 5 /tmp/cli.err | detail
+    for f in /tmp/*.err; do
+      [ "$f" = /tmp/cli.err ] || [ ! -s "$f" ] || detail "$f"
+    done
+  fi
+  rm -f /tmp/*.err /tmp/*.bin /tmp/*.ready /tmp/cli.out
+}
+
+# A full update of one product; the EEPROM holds the image afterwards.
+update_ok() {  # update_ok PID
+  start_device "d$1" --pid="$1" --dump="/tmp/d$1.bin" || return 1
+  cli update
+  expect_cli 0 "FW UPDATE OK!" || return 1
+  stop_device "d$1" || return 1
+  eeprom_holds_image "d$1"
+}
+update_5028() { update_ok 5028; }
+update_7030() { update_ok 7030; }
+update_7029() { update_ok 7029; }
+update_2004() { update_ok 2004; }
+
+# One byte reads back corrupted: the comparison catches it.
+verify_fails() {
+  start_device flip --pid=7029 --fault=flip:0x100 --dump=/tmp/flip.bin || return 1
+  cli update
+  expect_cli 1 "FW UPDATE FAIL!" || return 1
+  stop_device flip || return 1
+  eeprom_holds_image flip
+}
+
+no_device() {
+  cli update
+  expect_cli 2 "Fail to connect device!"
+}
+
+# Another product of the same vendor sits on a lower hidraw node, so it is found first.
+unrelated_first() {
+  start_device other --pid=1234 --unserved || return 1
+  other=$node
+  start_device ours --pid=5028 --dump=/tmp/ours.bin || return 1
+  [ "${other#/dev/hidraw}" -lt "${node#/dev/hidraw}" ] ||
+    { why="the other device got $other, after ours on $node"; return 1; }
+  cli list
+  [ "$rc" -eq 0 ] || { why="list ended with $rc"; return 1; }
+  grep -q "1852:1234" /tmp/cli.out && grep -q "1852:5028" /tmp/cli.out ||
+    { why="list does not show both devices"; return 1; }
+  cli update
+  expect_cli 0 "FW UPDATE OK!" || return 1
+  stop_device ours || return 1
+  eeprom_holds_image ours
+}
+
+# Reports of 64 bytes without the report-ID byte do not fit the link's 64-byte buffers.
+wide_reports_refused() {
+  start_device wide --pid=5028 --report-bytes=64 --dump=/tmp/wide.bin || return 1
+  cli update
+  expect_cli 2 "Fail to connect device!" || return 1
+  stop_device wide || return 1
+  eeprom_untouched wide
+}
+
+# The device answers the last write and disappears: written, but nothing to verify against.
+vanishes_after_write() {
+  start_device gone --pid=7029 --fault=vanish-after:1536 --dump=/tmp/gone.bin || return 1
+  cli update
+  expect_cli 5 "Fail to connect device!" || return 1
+  stop_device gone || return 1
+  eeprom_holds_image gone
+}
+
+# The device stops answering part way: the program gives up after its time-out.
+stops_answering() {
+  start_device mute --pid=7030 --fault=silent-after:100 || return 1
+  CLI_TIMEOUT=2
+  cli update
+  CLI_TIMEOUT=$DEFAULT_TIMEOUT
+  [ "$rc" -eq 3 ] || { why="exit code $rc, wanted 3"; return 1; }
+}
+
+version_formal() {
+  start_device formal --pid=7029 || return 1
+  cli version
+  expect_cli 0 "$FORMAL"
+}
+
+version_beta() {
+  start_device beta --pid=2004 --register=72:0 || return 1
+  cli version
+  expect_cli 0 "$BETA"
+}
+
+scenario "update 5028" update_5028
+scenario "update 7030" update_7030
+scenario "update 7029" update_7029
+scenario "update 2004" update_2004
+scenario "corrupted read-back fails" verify_fails
+scenario "no device" no_device
+scenario "unrelated device enumerated first" unrelated_first
+scenario "64-byte reports refused" wide_reports_refused
+scenario "device gone before read-back" vanishes_after_write
+scenario "device stops answering" stops_answering
+scenario "version, formal release" version_formal
+scenario "version, beta release" version_beta
+finish
