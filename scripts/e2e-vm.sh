@@ -164,8 +164,9 @@ timeout 900 qemu-system-x86_64 -accel tcg -m 256 -nographic -no-reboot -nic none
 qemu_rc=$?
 elapsed=$(($(date +%s) - start))
 
-tr -d '\r' <"$log" | grep -a '^E2E ' | sed 's/^E2E //'
-verdict=$(tr -d '\r' <"$log" | grep -a '^E2E-DONE ' | tail -n 1)
+# The guest's lines start with E2E, though the firmware's escape codes may come before the first.
+tr -d '\r' <"$log" | grep -ao 'E2E .*' | sed 's/^E2E //'
+verdict=$(tr -d '\r' <"$log" | grep -ao 'E2E-DONE .*' | tail -n 1)
 if [ -z "$verdict" ]; then
   say "the virtual machine gave no verdict (qemu exit code $qemu_rc after ${elapsed}s); its last words:"
   tr -d '\r' <"$log" | tail -n 30 | sed 's/^/  /'

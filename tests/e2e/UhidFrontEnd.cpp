@@ -78,23 +78,6 @@ bool ParseUhidOptions(std::span<const std::string> args, UhidOptions& options, s
   return true;
 }
 
-std::vector<std::uint8_t> VendorReportDescriptor(std::uint32_t reportBytes) {
-  const auto count = static_cast<std::uint8_t>(reportBytes);
-  return {
-      0x06, 0x00,  0xFF,        // Usage Page (vendor defined)
-      0x09, 0x01,               // Usage
-      0xA1, 0x01,               // Collection (application)
-      0x15, 0x00,               //   Logical Minimum 0
-      0x26, 0xFF,  0x00,        //   Logical Maximum 255
-      0x75, 0x08,               //   Report Size 8
-      0x95, count,              //   Report Count
-      0x09, 0x02,  0x81, 0x02,  //   Usage, Input (data, variable, absolute)
-      0x95, count,              //   Report Count
-      0x09, 0x03,  0x91, 0x02,  //   Usage, Output (data, variable, absolute)
-      0xC0,                     // End Collection
-  };
-}
-
 std::optional<Report> ModelRequest(std::span<const std::uint8_t> output) {
   if (output.empty() || output[0] != 0) return std::nullopt;
   Report report{};

@@ -1,5 +1,5 @@
-// The parts of the uhid front end of the emulated device that need no kernel: its options, its
-// report descriptor and the translation between uhid's report buffers and the model's reports.
+// The parts of the uhid front end of the emulated device that need no kernel: its options and
+// the translation between uhid's report buffers and the model's reports.
 #pragma once
 
 #include <cstdint>
@@ -29,9 +29,6 @@ struct UhidOptions {
 
 // Parses the command line (without the program name); false with `error` set otherwise.
 bool ParseUhidOptions(std::span<const std::string> args, UhidOptions& options, std::string& error);
-
-// Vendor-defined collection, no report IDs, one input and one output report of `reportBytes`.
-std::vector<std::uint8_t> VendorReportDescriptor(std::uint32_t reportBytes);
 
 // The model's view of an output report that uhid handed over (the report-ID byte first, as
 // hidraw got it from the writer): the payload behind a report-ID byte 0, cut or padded to one

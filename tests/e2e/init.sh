@@ -10,8 +10,10 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs tmpfs /tmp
-# Kernel messages would land between our lines on the console.
+# Kernel messages would land between our lines on the console; the firmware's last words may
+# still be on the first line.
 echo 1 >/proc/sys/kernel/printk
+echo
 
 CLI=/bin/quarnel-fwupdate-cli
 UHID=/bin/quarnel-uhid-device
@@ -109,8 +111,11 @@ eeprom_untouched() {
   [ "$rest" -eq 0 ] || { why="the EEPROM of $1 was written ($rest bytes)"; return 1; }
 }
 
+uptime() { cut -d ' ' -f 1 /proc/uptime; }
+
 scenario() {  # scenario NAME FUNCTION
   why=""
+  began=$(uptime)
   if "$2"; then ok=1; else ok=0; fi
   # Every device the scenario left running must end cleanly too.
   reason=$why
@@ -122,7 +127,7 @@ scenario() {  # scenario NAME FUNCTION
   done
   if [ "$ok" -eq 1 ]; then
     passed=$((passed + 1))
-    say "PASS $1"
+    say "PASS $1 ($(echo "$(uptime) $began" | awk '{ printf "%.1f s", $1 - $2 }'))"
   else
     failed=$((failed + 1))
     say "FAIL $1: $reason"

@@ -32,6 +32,7 @@
 
 #include "hid/emulated/EmulatedDevice.h"
 #include "tests/e2e/UhidFrontEnd.h"
+#include "tests/hid/VendorDescriptor.h"
 
 namespace {
 
@@ -82,7 +83,9 @@ class UhidDevice {
       return false;
     }
     uniq_ = "e2e-" + std::to_string(::getpid());
-    const auto descriptor = quarnel::e2e::VendorReportDescriptor(options_.reportBytes);
+    // Vendor-defined, without report IDs: the layout the real unit has (or a wider one).
+    const auto bytes = static_cast<std::uint8_t>(options_.reportBytes);
+    const auto descriptor = quarnel::hid::test_support::VendorDescriptor(bytes, bytes);
     uhid_event ev{};
     ev.type = UHID_CREATE2;
     CopyString(ev.u.create2.name, sizeof ev.u.create2.name, "Emulated audio interface (uhid)");
