@@ -1,0 +1,228 @@
+#!/usr/bin/env bash
+# The windowed program on a private X server, driven through the server's input path with
+# xdotool and watched through its --report file and screenshots.
+#
+#   gui_test.sh CASE PROGRAM TITLED_WINDOW_HELPER
+#
+# CASE: update-ok | update-fail | busy-esc | single-instance. Exits 77 (skipped) when a tool
+# is missing.
+set -uo pipefail
+
+case_name=$1
+program=$2
+helper=$3
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../../../../scripts/lib/xsession.sh
+source "$here/../../../../scripts/lib/xsession.sh"
+
+missing=$(xsession_missing_tools)
+if [ -n "$missing" ]; then
+  echo "skipped: the GUI tests need $missing (scripts/install-deps.sh --all installs them)"
+  exit 77
+fi
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  xsession_stop
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  if [ -n "${report:-}" ] && [ -f "$report" ]; then
+    echo "--- report (without progress lines)" >&2
+    grep -v '^progress' "$report" >&2
+  fi
+  [ -f "$work/program.log" ] && { echo "--- program output" >&2; cat "$work/program.log" >&2; }
+  exit 1
+}
+
+# The run lock lives in the runtime directory: one of its own, so runs never meet.
+export XDG_RUNTIME_DIR="$work/run" TMPDIR="$work"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+export NO_AT_BRIDGE=1
+xsession_start "$work" || fail "no X server"
+
+# Starts the program with a report file and waits for the dialog. Sets program_pid, report
+# and dialog.
+start_dialog() {
+  report="$work/report-$RANDOM.txt"
+  "$program" --report="$report" "$@" >>"$work/program.log" 2>&1 &
+  program_pid=$!
+  pids+=("$program_pid")
+  wait_until 20 "the image version line" has_line "$report" \
+    "status #00007F Ver. 23.07.0110.0001  2014-01-20.[0]  Product [Async.]" ||
+    fail "the dialog did not start"
+  wait_until 10 "the dialog window" window_named "$QUARNEL_DIALOG_TITLE_RE" ||
+    fail "no window with the dialog's caption"
+  dialog=$(window_named "$QUARNEL_DIALOG_TITLE_RE")
+  wait_until 10 "the dialog to get the keyboard" eval '[ "$(xdotool getwindowfocus)" = "$dialog" ]' ||
+    fail "the dialog did not get the input focus"
+}
+
+# Waits for the program to end and checks that it ended with 0.
+expect_exit_0() {
+  wait_until 15 "the program to exit" eval "! kill -0 $program_pid 2>/dev/null" ||
+    fail "the program did not exit"
+  wait "$program_pid"
+  local code=$?
+  [ "$code" -eq 0 ] || fail "exit code $code, not 0"
+}
+
+# Presses Start Update from the keyboard: the focus starts on Exit, Tab moves to Start Update.
+press_start_update() {
+  xdotool key Tab
+  xdotool key space
+  wait_until 10 "the run to start" has_line "$report" "enable 1000 0" ||
+    fail "Tab, space did not start the update"
+}
+
+# How many pixels of the status label in a screenshot of the screen are close to COLOUR.
+status_pixels() {
+  local shot=$1 colour=$2
+  local X Y WIDTH HEIGHT WINDOW SCREEN
+  eval "$(xdotool getwindowgeometry --shell "$dialog")"
+  # The label sits at 4,42 and is 206 x 12 of the dialog's 215 x 78 units.
+  local x=$((X + WIDTH * 4 / 215)) y=$((Y + HEIGHT * 42 / 78))
+  local w=$((WIDTH * 206 / 215)) h=$((HEIGHT * 12 / 78))
+  convert "$shot" -crop "${w}x${h}+${x}+${y}" +repage -fuzz 20% -fill black -opaque "$colour" \
+    -fuzz 0 -fill white +opaque black -format '%[fx:round((1-mean)*w*h)]' info:
+}
+
+count_lines() {
+  grep -c -- "$2" "$1"
+}
+
+case "$case_name" in
+  update-ok)
+    start_dialog --simulate
+    for line in "text 1004 1852" "text 1006 5028" "progress 0" "status #00007F Ready"; do
+      has_line "$report" "$line" || fail "no start-up line '$line'"
+    done
+    press_start_update
+    wait_until 120 "FW UPDATE OK!" has_line "$report" "status #007F00 FW UPDATE OK!" ||
+      fail "no verdict"
+    for line in "dots #007F00 .." "progress 100" "enable 1 1"; do
+      has_line "$report" "$line" || fail "no line '$line' in the run"
+    done
+    [ "$(count_lines "$report" '^message')" -eq 0 ] || fail "a message box during a good run"
+    import -window root "$work/ok.png"
+    green=$(status_pixels "$work/ok.png" '#007F00')
+    [ "$green" -ge 20 ] || fail "only $green dark green pixels in the status label"
+    xdotool key Escape
+    wait_until 10 "closed" has_line "$report" "closed" || fail "Esc did not close the dialog"
+    expect_exit_0
+    ;;
+
+  update-fail)
+    start_dialog --simulate-fault=flip:0
+    press_start_update
+    wait_until 120 "the message box" grep -q '^message' "$report" || fail "no message box"
+    wait_until 10 "the message box window" window_named "^$QUARNEL_PRODUCT_TITLE\$" ||
+      fail "no window with the product title"
+    has_line "$report" "message Fail to update firmware!! Try to update again." ||
+      fail "wrong message"
+    # The verdict shows once the box is dismissed.
+    ! grep -q 'FW UPDATE FAIL!' "$report" || fail "the verdict came before the box closed"
+    xdotool key Return
+    wait_until 10 "FW UPDATE FAIL!" has_line "$report" "status #7F0000 FW UPDATE FAIL!" ||
+      fail "Enter did not dismiss the message box"
+    [ "$(count_lines "$report" '^message')" -eq 1 ] || fail "not exactly one message box"
+    import -window root "$work/fail.png"
+    red=$(status_pixels "$work/fail.png" '#7F0000')
+    green=$(status_pixels "$work/fail.png" '#007F00')
+    [ "$red" -ge 20 ] || fail "only $red dark red pixels in the status label"
+    [ "$green" -eq 0 ] || fail "$green dark green pixels in the status label of a failed run"
+    xdotool key Escape
+    wait_until 10 "closed" has_line "$report" "closed" || fail "Esc did not close the dialog"
+    expect_exit_0
+    ;;
+
+  busy-esc)
+    # The device stops answering: the run stays in progress and Exit stays locked for 30 s.
+    start_dialog --simulate-fault=silent-after:5
+    press_start_update
+    wait_until 10 "Exit to be locked" has_line "$report" "enable 1 0" || fail "Exit not disabled"
+    xdotool key Escape
+    # Exit unlocks after 30 s; the Esc pressed before must have changed nothing by then.
+    wait_until 120 "Exit to unlock" last_is "$report" "enable 1 " "enable 1 1" ||
+      fail "Exit never unlocked"
+    ! has_line "$report" "closed" || fail "Esc closed the dialog while Exit was disabled"
+    kill -0 "$program_pid" 2>/dev/null || fail "the program ended while Exit was disabled"
+    xdotool key Escape
+    wait_until 10 "closed" has_line "$report" "closed" || fail "Esc did not close once unlocked"
+    expect_exit_0
+    ;;
+
+  single-instance)
+    # Starts the stand-in window with these options; sets helper_out.
+    start_helper() {
+      helper_out="$work/helper-$RANDOM.txt"
+      "$helper" "$@" >"$helper_out" 2>&1 &
+      helper_pid=$!
+      pids+=("$helper_pid")
+      wait_until 10 "the stand-in window" has_line "$helper_out" ready ||
+        fail "the stand-in window did not come up: $(cat "$helper_out")"
+    }
+    stop_helper() {
+      kill "$helper_pid" 2>/dev/null
+      wait "$helper_pid" 2>/dev/null
+    }
+    # A second copy ends at once without a window of its own.
+    expect_second_copy_ends() {
+      report="$work/report-$RANDOM.txt"
+      "$program" --simulate --report="$report" >>"$work/program.log" 2>&1 &
+      program_pid=$!
+      pids+=("$program_pid")
+      expect_exit_0
+      [ ! -e "$report" ] || fail "the second copy opened its dialog ($1)"
+    }
+
+    # The title in WM_NAME only, no window manager: mapped, raised and focused by the program.
+    start_helper --wm-name="$QUARNEL_PRODUCT_TITLE"
+    expect_second_copy_ends "WM_NAME"
+    wait_until 10 "the window to be raised" has_line "$helper_out" unobscured ||
+      fail "the window with WM_NAME was not raised"
+    wait_until 10 "the window to get the focus" has_line "$helper_out" focus ||
+      fail "the window with WM_NAME did not get the focus"
+    stop_helper
+
+    # In a frame, under a window manager that has gone (its check window no longer exists):
+    # the frame is raised and the window inside focused.
+    start_helper --net-name="$QUARNEL_PRODUCT_TITLE" --frame --stale-wm
+    expect_second_copy_ends "frame, stale window manager"
+    wait_until 10 "the frame to be raised" has_line "$helper_out" unobscured ||
+      fail "the frame was not raised"
+    wait_until 10 "the framed window to get the focus" has_line "$helper_out" focus ||
+      fail "the framed window did not get the focus"
+    stop_helper
+
+    # _NET_WM_NAME in other letter case, in a frame, under a window manager: it is asked to
+    # activate the window inside the frame.
+    start_helper --net-name="QUARNEL usb digital audio FIRMWARE update" --wm-name=other --frame --wm
+    expect_second_copy_ends "window manager"
+    wait_until 10 "the activation request" has_line "$helper_out" "activate titled" ||
+      fail "no _NET_ACTIVE_WINDOW request for the framed window: $(cat "$helper_out")"
+    stop_helper
+
+    # A title that only begins like the product's is another program: the dialog opens, with
+    # the focus on Exit, so Enter closes it.
+    start_helper --wm-name="$QUARNEL_PRODUCT_TITLE 2"
+    start_dialog --simulate
+    has_line "$helper_out" unobscured && fail "the other program's window was raised"
+    xdotool key Return
+    wait_until 10 "closed" has_line "$report" "closed" || fail "Enter did not press Exit"
+    expect_exit_0
+    stop_helper
+    ;;
+
+  *)
+    echo "unknown case $case_name" >&2
+    exit 64
+    ;;
+esac
+echo "ok: $case_name"
