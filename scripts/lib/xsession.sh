@@ -4,7 +4,7 @@
 # The tools these helpers use that are not installed, one line; empty when all are there.
 xsession_missing_tools() {
   local missing=() tool
-  for tool in Xvfb xdpyinfo xdotool import convert "$@"; do
+  for tool in Xvfb xdpyinfo xprop xdotool import convert "$@"; do
     command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
   done
   echo "${missing[*]}"

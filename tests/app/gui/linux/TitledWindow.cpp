@@ -2,6 +2,7 @@
 // given title, covered by a second window, reporting on stdout what happens to it.
 //
 //   quarnel-titled-window [--net-name=TITLE] [--wm-name=TITLE] [--frame] [--wm | --stale-wm]
+//   quarnel-titled-window --close=WINDOW
 //
 // --net-name sets _NET_WM_NAME (UTF-8), --wm-name sets WM_NAME. --frame puts the window one
 // level down in a frame, as a reparenting window manager does. --wm claims a window manager
@@ -11,18 +12,22 @@
 // Prints "ready" once the window is mapped and covered, then "unobscured" when it comes back
 // on top, "focus" when it gets the input focus and "activate titled|other" for each
 // _NET_ACTIVE_WINDOW request. Runs until killed.
+//
+// --close asks the window WINDOW (decimal or 0x hex) to close as a window manager's close
+// button does (WM_DELETE_WINDOW), and exits.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
 namespace {
 
 struct Options {
+  Window close = None;
   std::string netName;
   std::string wmName;
   bool frame = false;
@@ -33,7 +38,9 @@ struct Options {
 bool Parse(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (arg.rfind("--net-name=", 0) == 0) {
+    if (arg.rfind("--close=", 0) == 0) {
+      o.close = std::strtoul(argv[i] + 8, nullptr, 0);
+    } else if (arg.rfind("--net-name=", 0) == 0) {
       o.netName = arg.substr(11);
     } else if (arg.rfind("--wm-name=", 0) == 0) {
       o.wmName = arg.substr(10);
@@ -74,6 +81,19 @@ void WaitForVisibility(Display* d, Window w, int state) {
   } while (e.xvisibility.state != state);
 }
 
+int RequestClose(Display* d, Window window) {
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = window;
+  e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+  e.xclient.data.l[1] = CurrentTime;
+  XSendEvent(d, window, False, NoEventMask, &e);
+  XSync(d, False);
+  return 0;
+}
+
 void SetCheck(Display* d, Window root, Window check) {
   XChangeProperty(d, root, XInternAtom(d, "_NET_SUPPORTING_WM_CHECK", False), XA_WINDOW, 32,
                   PropModeReplace, reinterpret_cast<unsigned char*>(&check), 1);
@@ -89,6 +109,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quarnel-titled-window: cannot open the display\n");
     return 1;
   }
+  if (o.close != None) return RequestClose(d, o.close);
   const Window root = DefaultRootWindow(d);
   const unsigned long white = WhitePixel(d, DefaultScreen(d));
   const Atom activeWindow = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
