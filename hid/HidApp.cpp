@@ -27,9 +27,13 @@ void CHidApp::SetTimeouts(std::uint32_t readMs, std::uint32_t writeMs) {
 
 bool CHidApp::Open(std::uint16_t vendorId, std::uint16_t productId) {
   if (connected_) return true;
-  const std::vector<hid::InterfaceInfo> interfaces = bus_.Enumerate();
+  // One link tries several ID pairs in a row: the bus is listed once for all of them.
+  if (!listed_) {
+    interfaces_ = bus_.Enumerate();
+    listed_ = true;
+  }
   const hid::InterfaceInfo* chosen = nullptr;
-  for (const auto& info : interfaces) {
+  for (const auto& info : interfaces_) {
     if (info.vendorId != vendorId || info.productId != productId) continue;
     if (chosen == nullptr) chosen = &info;
     if (preferredLocation_.empty() || info.location == preferredLocation_) {

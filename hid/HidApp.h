@@ -23,7 +23,8 @@ class CHidApp {
   CHidApp(const CHidApp&) = delete;
   CHidApp& operator=(const CHidApp&) = delete;
 
-  // True when the wanted device is open. Returns at once while connected.
+  // True when the wanted device is open. Returns at once while connected. The interfaces
+  // are listed by the first call; later calls on the same link search that list.
   bool Open(std::uint16_t vendorId, std::uint16_t productId);
   // One input report into `buffer`; the byte count (report-ID byte included), 0 on time-out
   // or failure. A failure other than a time-out closes the link for good.
@@ -52,6 +53,8 @@ class CHidApp {
   void Fail(std::string error);
 
   hid::Bus& bus_;
+  std::vector<hid::InterfaceInfo> interfaces_;
+  bool listed_ = false;
   bool connected_ = false;
   hid::OpenedInterface opened_;
   std::string location_;

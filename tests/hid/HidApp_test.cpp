@@ -22,7 +22,10 @@ class TapBus final : public hid::Bus {
  public:
   explicit TapBus(Faults faults) : bus_(std::make_shared<Device>(kProduct, faults)) {}
 
-  std::vector<hid::InterfaceInfo> Enumerate() override { return bus_.Enumerate(); }
+  std::vector<hid::InterfaceInfo> Enumerate() override {
+    ++listings;
+    return bus_.Enumerate();
+  }
   bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
             std::string& reason) override {
     if (!bus_.Open(info, out, reason)) return false;
@@ -32,6 +35,7 @@ class TapBus final : public hid::Bus {
 
   Device& device() { return bus_.device(); }
   hid::Channel* channel = nullptr;  // owned by the link
+  int listings = 0;
 
  private:
   emulated::EmulatedBus bus_;
@@ -83,9 +87,12 @@ TEST_F(HidAppTest, OpensTheWantedDeviceOnly) {
   EXPECT_TRUE(link_->Open(kVendorId, kProduct));  // already open: nothing changes
 
   CHidApp other(*bus_);
+  const int listed = bus_->listings;
   EXPECT_FALSE(other.Open(kVendorId, 0x7030));
   EXPECT_NE(other.LastError().find("1852:7030"), std::string::npos) << other.LastError();
   EXPECT_FALSE(other.Open(0x1853, kProduct));
+  // The attempts of one link search one listing of the bus.
+  EXPECT_EQ(bus_->listings, listed + 1);
   Report r{};
   EXPECT_EQ(other.Read(r), 0u);
   EXPECT_EQ(other.Write(r), 0u);
