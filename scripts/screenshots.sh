@@ -2,14 +2,17 @@
 # Pictures of the windowed program in build/screenshots/, for review and documentation:
 #   linux-start.png, linux-updating.png, linux-ok.png, linux-fail-message.png,
 #   linux-fail.png, linux-no-device.png     the wxWidgets dialog under Xvfb
-#   windows-*.png                           the Win32 dialog under Wine (see windows_shots)
+#   windows-start.png, ... windows-no-device.png   the same for the Win32 dialog under Wine
 #
 #   scripts/screenshots.sh [linux] [windows]     (both when none is named)
-# Builds the default preset's program first when it is missing. Needs Xvfb, xdotool and
-# ImageMagick (scripts/install-deps.sh --all).
+# Builds the program first when it is missing: the default preset's for Linux; for Windows the
+# win32 preset's, or the win64 one's where Wine cannot start 32-bit programs (WINDOWS_PRESET
+# chooses). Needs Xvfb, xdotool and ImageMagick, and Wine for Windows
+# (scripts/install-deps.sh --all).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/xsession.sh
+source scripts/lib/wine-gui.sh
 
 out=build/screenshots
 mkdir -p "$out"
@@ -17,6 +20,7 @@ work=$(mktemp -d)
 program_pid=
 cleanup() {
   [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null
+  [ -n "${WG_PREFIX:-}" ] && wg_stop
   xsession_stop
   rm -rf "$work"
 }
@@ -102,10 +106,77 @@ linux_shots() {
   echo "linux: $(cd "$out" && ls linux-*.png | tr '\n' ' ')"
 }
 
-# The Win32 dialog under Wine: to be filled in with the Windows program's pictures, named
-# windows-*.png in the same states as the Linux ones.
+# Starts the Windows program with a report file and waits for its dialog; sets report and
+# dialog.
+start_windows() {
+  report="$WG_WORK/report-$RANDOM.txt"
+  wg_start_app windows --report="$(wg_winpath "$(basename "$report")")" "$@"
+  wait_until 180 "the dialog" wg_has_line "$report" "$WG_VERSION_LINE"
+  dialog=$(wg_window "$WG_TITLE" 30)
+}
+
+end_windows() {
+  wg_keys "$dialog" Escape
+  wait_until 30 "the dialog to close" wg_has_line "$report" closed
+  wg_exit_code windows 30 >/dev/null
+}
+
+# Answers the message box with Enter.
+dismiss_box() {
+  wg_keys "$(wg_window "$WG_PRODUCT" 30)" Return
+}
+
 windows_shots() {
-  echo "windows: no screenshots yet"
+  local preset=${WINDOWS_PRESET:-win32}
+  if [ -z "${WINDOWS_PRESET:-}" ] && ! sh scripts/wine-run.sh i686 /nonexistent --check >/dev/null
+  then
+    preset=win64
+  fi
+  WG_ARCH=$([ "$preset" = win64 ] && echo x86_64 || echo i686)
+  WG_PREFIX="$PWD/build/$preset/wineprefix-gui"
+  WG_EXE="build/$preset/app/gui/windows/quarnel-fwupdate.exe"
+  local why
+  why=$(wg_missing) || true
+  [ -z "$why" ] || { echo "screenshots.sh: windows: $why" >&2; return 1; }
+  if [ ! -f "$WG_EXE" ]; then
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" --target quarnel-fwupdate
+  fi
+  mkdir -p "$work/windows"
+  wg_start "$work/windows"
+
+  start_windows --simulate
+  import -window "$dialog" "$out/windows-start.png"
+  wg_keys "$dialog" Tab space
+  # Mid-way through the write, while "Processing..." is up (it blinks).
+  wait_until 120 "the write to be under way" wg_has_match "$report" '^progress (2[5-9]|3[0-9])$'
+  wait_until 10 "Processing..." wg_last_is "$report" "status " "status #7F0000 Processing..."
+  import -window "$dialog" "$out/windows-updating.png"
+  wait_until 600 "FW UPDATE OK!" wg_has_line "$report" "status #007F00 FW UPDATE OK!"
+  import -window "$dialog" "$out/windows-ok.png"
+  end_windows
+
+  start_windows --simulate-fault=flip:0
+  wg_keys "$dialog" Tab space
+  wait_until 600 "the message box" window_named "^$WG_PRODUCT\$"
+  shot_with_box "$out/windows-fail-message.png"
+  dismiss_box
+  wait_until 30 "FW UPDATE FAIL!" wg_has_line "$report" "status #7F0000 FW UPDATE FAIL!"
+  import -window "$dialog" "$out/windows-fail.png"
+  end_windows
+
+  # No device with any of the product IDs the dialog tries.
+  start_windows --simulate=1234
+  wg_keys "$dialog" Tab space
+  wait_until 60 "the message box" window_named "^$WG_PRODUCT\$"
+  dismiss_box
+  wait_until 30 "Fail to connect device!" wg_has_line "$report" \
+    "status #7F0000 Fail to connect device!"
+  import -window "$dialog" "$out/windows-no-device.png"
+  end_windows
+
+  wg_stop
+  echo "windows ($preset): $(cd "$out" && ls windows-*.png | tr '\n' ' ')"
 }
 
 targets=("$@")
