@@ -46,18 +46,24 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX="$prefix"
 export WINELOADER="$loader"
 
-if [ ! -f "$prefix/.ready" ]; then
-  mkdir -p "$(dirname "$prefix")"
-  (
-    flock 9
-    if [ ! -f "$prefix/.ready" ]; then
-      rm -rf "$prefix"
-      "$loader" wineboot -i >/dev/null 2>&1
-      # wineboot leaves services starting in the background: wait until the server is idle.
-      wineserver -w >/dev/null 2>&1
-      touch "$prefix/.ready"
-    fi
-  ) 9>"$prefix.lock"
-fi
+mkdir -p "$(dirname "$prefix")"
+(
+  flock 9
+  if [ ! -f "$prefix/.ready" ]; then
+    rm -rf "$prefix"
+    "$loader" wineboot -i >/dev/null 2>&1 </dev/null 9>&-
+    # wineboot leaves services starting in the background: wait until the server is idle.
+    wineserver -w >/dev/null 2>&1 9>&-
+    touch "$prefix/.ready"
+  fi
+  # A test run starts one program per test: keep the server alive between them instead of
+  # paying for a new start each time; it exits by itself once the prefix has been idle for a
+  # while. When the server is new, start Wine's background services now, with no output
+  # attached: started by the program, they would hold its output open (and the test runner
+  # waiting) until the server exits.
+  if wineserver -p20 >/dev/null 2>&1 </dev/null 9>&-; then
+    "$loader" cmd.exe /c exit >/dev/null 2>&1 </dev/null 9>&-
+  fi
+) 9>"$prefix.lock"
 
 exec "$loader" "$@"

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "hid/emulated/EmulatedBus.h"
+#include "hid/emulated/ServedChannel.h"
 #include "hid/linux/FdChannel.h"
 
 namespace quarnel::emulated {
@@ -53,31 +54,6 @@ class Server {
   std::thread thread_;
 };
 
-// The link's channel, which also owns the serving end.
-class TransportChannel final : public hid::Channel {
- public:
-  TransportChannel(std::unique_ptr<hid::Channel> link, std::unique_ptr<Server> server)
-      : link_(std::move(link)), server_(std::move(server)) {}
-  ~TransportChannel() override {
-    link_.reset();  // closing our end lets the server's thread finish
-    server_.reset();
-  }
-  TransportChannel(const TransportChannel&) = delete;
-  TransportChannel& operator=(const TransportChannel&) = delete;
-
-  hid::IoResult Read(Report& report, std::uint32_t length, std::uint32_t timeoutMs) override {
-    return link_->Read(report, length, timeoutMs);
-  }
-  hid::IoResult Write(const Report& report, std::uint32_t length,
-                      std::uint32_t timeoutMs) override {
-    return link_->Write(report, length, timeoutMs);
-  }
-
- private:
-  std::unique_ptr<hid::Channel> link_;
-  std::unique_ptr<Server> server_;
-};
-
 }  // namespace
 
 std::unique_ptr<hid::Channel> OpenTransport(std::shared_ptr<Device> device, std::string& reason) {
@@ -88,7 +64,7 @@ std::unique_ptr<hid::Channel> OpenTransport(std::shared_ptr<Device> device, std:
   }
   auto link = hid::MakeFdChannel(fds[0], "emulated device");
   auto server = std::make_unique<Server>(fds[1], std::move(device));
-  return std::make_unique<TransportChannel>(std::move(link), std::move(server));
+  return std::make_unique<ServedChannel>(std::move(link), std::move(server));
 }
 
 }  // namespace quarnel::emulated

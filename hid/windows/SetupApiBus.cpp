@@ -1,17 +1,158 @@
-// The HID interfaces of a Windows machine (placeholder until the backend lands).
+// The HID interfaces of a Windows machine, found through SetupAPI and opened with the HID
+// class driver's calls.
+// windows.h comes first: the other system headers build on it.
+#include <windows.h>
+
+#include <setupapi.h>
+
+// The HID headers declare C functions without saying so to C++; hidsdi.h brings hidpi.h.
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <cstddef>
+#include <optional>
+#include <vector>
+
 #include "hid/DeviceBus.h"
+#include "hid/windows/WinChannel.h"
+#include "hid/windows/WinError.h"
 
 namespace quarnel::hid {
 
 namespace {
+
+using win::UniqueHandle;
+
+constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+class DeviceInfoSet {
+ public:
+  explicit DeviceInfoSet(HDEVINFO set) : set_(set) {}
+  ~DeviceInfoSet() {
+    if (valid()) SetupDiDestroyDeviceInfoList(set_);
+  }
+  DeviceInfoSet(const DeviceInfoSet&) = delete;
+  DeviceInfoSet& operator=(const DeviceInfoSet&) = delete;
+
+  bool valid() const { return set_ != INVALID_HANDLE_VALUE; }
+  HDEVINFO get() const { return set_; }
+
+ private:
+  HDEVINFO set_;
+};
+
+class PreparsedData {
+ public:
+  PreparsedData() = default;
+  ~PreparsedData() {
+    if (data_ != nullptr) HidD_FreePreparsedData(data_);
+  }
+  PreparsedData(const PreparsedData&) = delete;
+  PreparsedData& operator=(const PreparsedData&) = delete;
+
+  PHIDP_PREPARSED_DATA* out() { return &data_; }
+  PHIDP_PREPARSED_DATA get() const { return data_; }
+
+ private:
+  PHIDP_PREPARSED_DATA data_ = nullptr;
+};
+
+// The path of one device interface, or nothing when SetupAPI will not tell it.
+std::optional<std::string> InterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& data) {
+  using Detail = SP_DEVICE_INTERFACE_DETAIL_DATA_A;
+  DWORD needed = 0;
+  SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &needed, nullptr);
+  if (needed <= offsetof(Detail, DevicePath)) return std::nullopt;
+  // DWORD elements keep the record aligned as SetupAPI expects.
+  std::vector<DWORD> storage((needed + sizeof(DWORD) - 1) / sizeof(DWORD) + 1, 0);
+  auto* detail = reinterpret_cast<Detail*>(storage.data());
+  // The size of the fixed part, which differs between 32-bit and 64-bit programs.
+  detail->cbSize = sizeof(Detail);
+  if (!SetupDiGetDeviceInterfaceDetailA(set, &data, detail, needed, nullptr, nullptr))
+    return std::nullopt;
+  const char* path = reinterpret_cast<const char*>(storage.data()) + offsetof(Detail, DevicePath);
+  const std::size_t room = needed - offsetof(Detail, DevicePath);
+  std::size_t length = 0;
+  while (length < room && path[length] != '\0') ++length;
+  return std::string(path, length);
+}
+
+UniqueHandle OpenPath(const std::string& path, DWORD access, DWORD flags) {
+  return UniqueHandle(
+      CreateFileA(path.c_str(), access, kShare, nullptr, OPEN_EXISTING, flags, nullptr));
+}
+
 class SetupApiBus final : public Bus {
  public:
-  std::vector<InterfaceInfo> Enumerate() override { return {}; }
-  bool Open(const InterfaceInfo&, OpenedInterface&, std::string& reason) override {
-    reason = "not available";
-    return false;
+  std::vector<InterfaceInfo> Enumerate() override {
+    std::vector<InterfaceInfo> found;
+    GUID guid;
+    HidD_GetHidGuid(&guid);
+    const DeviceInfoSet set(
+        SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!set.valid()) return found;
+    for (DWORD index = 0;; ++index) {
+      SP_DEVICE_INTERFACE_DATA data{};
+      data.cbSize = sizeof data;
+      if (!SetupDiEnumDeviceInterfaces(set.get(), nullptr, &guid, index, &data)) break;
+      // An interface that cannot be queried is passed over; the search goes on.
+      const auto path = InterfacePath(set.get(), data);
+      if (!path) continue;
+      const UniqueHandle query = OpenPath(*path, 0, 0);
+      if (!query.valid()) continue;
+      HIDD_ATTRIBUTES attributes{};
+      attributes.Size = sizeof attributes;
+      if (!HidD_GetAttributes(query.get(), &attributes)) continue;
+      found.push_back({*path, *path, attributes.VendorID, attributes.ProductID});
+    }
+    return found;
+  }
+
+  bool Open(const InterfaceInfo& info, OpenedInterface& out, std::string& reason) override {
+    win::InterfaceHandles handles;
+    handles.query = OpenPath(info.path, 0, 0);
+    if (!handles.query.valid()) {
+      reason = info.path + ": " + win::LastErrorText("opening the interface");
+      return false;
+    }
+    handles.write = OpenPath(info.path, GENERIC_WRITE, FILE_FLAG_OVERLAPPED);
+    if (!handles.write.valid()) {
+      reason = info.path + ": " + win::LastErrorText("opening the interface for writing");
+      return false;
+    }
+    handles.read = OpenPath(info.path, GENERIC_READ, FILE_FLAG_OVERLAPPED);
+    if (!handles.read.valid()) {
+      reason = info.path + ": " + win::LastErrorText("opening the interface for reading");
+      return false;
+    }
+    PreparsedData preparsed;
+    if (!HidD_GetPreparsedData(handles.query.get(), preparsed.out())) {
+      reason = info.path + ": " + win::LastErrorText("reading the report descriptor");
+      return false;
+    }
+    HIDP_CAPS caps{};
+    const NTSTATUS status = HidP_GetCaps(preparsed.get(), &caps);
+    if (status != HIDP_STATUS_SUCCESS) {
+      reason = info.path + ": the report lengths cannot be read (status " +
+               std::to_string(static_cast<unsigned long>(status)) + ")";
+      return false;
+    }
+    if (caps.InputReportByteLength > kReportSize || caps.OutputReportByteLength > kReportSize) {
+      reason = info.path + ": reports of " + std::to_string(caps.InputReportByteLength) +
+               " bytes in and " + std::to_string(caps.OutputReportByteLength) +
+               " bytes out do not fit 64-byte reports";
+      return false;
+    }
+    auto channel = win::MakeWinChannel(std::move(handles), info.path, reason);
+    if (channel == nullptr) return false;
+    out.channel = std::move(channel);
+    out.inputLength = caps.InputReportByteLength;
+    out.outputLength = caps.OutputReportByteLength;
+    return true;
   }
 };
+
 }  // namespace
 
 std::unique_ptr<Bus> MakeSystemBus() {

@@ -1,2 +1,128 @@
-// Report I/O on Windows HID handles (placeholder until the backend lands).
-#include "hid/DeviceBus.h"
+#include "hid/windows/WinChannel.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "hid/windows/WinError.h"
+
+namespace quarnel::win {
+
+namespace {
+
+using hid::IoResult;
+using hid::IoStatus;
+
+// One direction of overlapped I/O. The buffer and the OVERLAPPED record live as long as the
+// channel, and every operation has finished or been cancelled before Read or Write returns,
+// so nothing is written into memory the caller owns once it has its answer.
+struct Transfer {
+  UniqueHandle event;  // manual reset
+  OVERLAPPED overlapped{};
+  Report buffer{};
+
+  // ReadFile and WriteFile reset the event themselves.
+  void Start() {
+    overlapped = OVERLAPPED{};
+    overlapped.hEvent = event.get();
+  }
+};
+
+class WinChannel final : public hid::Channel {
+ public:
+  WinChannel(InterfaceHandles handles, std::string name, UniqueHandle readEvent,
+             UniqueHandle writeEvent)
+      : handles_(std::move(handles)), name_(std::move(name)) {
+    read_.event = std::move(readEvent);
+    write_.event = std::move(writeEvent);
+  }
+  ~WinChannel() override {
+    handles_.read.reset();
+    handles_.write.reset();
+    handles_.query.reset();
+  }
+  WinChannel(const WinChannel&) = delete;
+  WinChannel& operator=(const WinChannel&) = delete;
+
+  IoResult Read(Report& report, std::uint32_t length, std::uint32_t timeoutMs) override {
+    const HANDLE h = handles_.read.get();
+    const auto want = static_cast<DWORD>(std::clamp<std::uint32_t>(length, 1, kReportSize));
+    read_.Start();
+    const BOOL done = ReadFile(h, read_.buffer.data(), want, nullptr, &read_.overlapped);
+    if (!done && GetLastError() != ERROR_IO_PENDING) return Failure("read");
+    DWORD count = 0;
+    switch (done ? WAIT_OBJECT_0 : WaitForSingleObject(read_.event.get(), timeoutMs)) {
+      case WAIT_OBJECT_0:
+        if (!GetOverlappedResult(h, &read_.overlapped, &count, FALSE)) return Failure("read");
+        if (count == 0) return {IoStatus::Failed, 0, name_ + ": device disconnected"};
+        return Deliver(report, count);
+      case WAIT_TIMEOUT:
+        // The report may land while the read is being cancelled: then it counts.
+        CancelIoEx(h, &read_.overlapped);
+        if (GetOverlappedResult(h, &read_.overlapped, &count, TRUE) && count != 0)
+          return Deliver(report, count);
+        return {IoStatus::TimedOut, 0, {}};
+      default: {
+        const IoResult failed = Failure("waiting for a report");
+        CancelIoEx(h, &read_.overlapped);
+        GetOverlappedResult(h, &read_.overlapped, &count, TRUE);
+        return failed;
+      }
+    }
+  }
+
+  IoResult Write(const Report& report, std::uint32_t length, std::uint32_t timeoutMs) override {
+    const HANDLE h = handles_.write.get();
+    const auto n = static_cast<DWORD>(std::clamp<std::uint32_t>(length, 1, kReportSize));
+    write_.Start();
+    write_.buffer = report;
+    const BOOL done = WriteFile(h, write_.buffer.data(), n, nullptr, &write_.overlapped);
+    if (!done && GetLastError() != ERROR_IO_PENDING) return Failure("write");
+    DWORD count = 0;
+    const DWORD wait = done ? WAIT_OBJECT_0 : WaitForSingleObject(write_.event.get(), timeoutMs);
+    if (wait == WAIT_OBJECT_0) {
+      if (!GetOverlappedResult(h, &write_.overlapped, &count, FALSE)) return Failure("write");
+      return {IoStatus::Ok, count, {}};
+    }
+    // A write that does not finish in time has failed: the device is not taking reports.
+    const IoResult failed =
+        wait == WAIT_TIMEOUT
+            ? IoResult{IoStatus::Failed, 0,
+                       name_ + ": write timed out after " + std::to_string(timeoutMs) + " ms"}
+            : Failure("waiting for a write");
+    CancelIoEx(h, &write_.overlapped);
+    GetOverlappedResult(h, &write_.overlapped, &count, TRUE);
+    return failed;
+  }
+
+ private:
+  IoResult Deliver(Report& report, DWORD count) const {
+    const std::size_t n = std::min<std::size_t>(count, kReportSize);
+    std::memcpy(report.data(), read_.buffer.data(), n);
+    return {IoStatus::Ok, static_cast<std::uint32_t>(n), {}};
+  }
+
+  IoResult Failure(const char* what) const {
+    return {IoStatus::Failed, 0, name_ + ": " + LastErrorText(what)};
+  }
+
+  InterfaceHandles handles_;
+  std::string name_;
+  Transfer read_;
+  Transfer write_;
+};
+
+}  // namespace
+
+std::unique_ptr<hid::Channel> MakeWinChannel(InterfaceHandles handles, std::string name,
+                                             std::string& reason) {
+  UniqueHandle readEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  UniqueHandle writeEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  if (!readEvent.valid() || !writeEvent.valid()) {
+    reason = name + ": " + LastErrorText("CreateEvent");
+    return nullptr;
+  }
+  return std::make_unique<WinChannel>(std::move(handles), std::move(name), std::move(readEvent),
+                                      std::move(writeEvent));
+}
+
+}  // namespace quarnel::win
