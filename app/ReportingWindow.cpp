@@ -15,7 +15,7 @@ const char* LabelName(int id) {
 }  // namespace
 
 ReportingWindow::ReportingWindow(DialogWindow& inner, const std::string& path)
-    : inner_(inner), file_(std::fopen(path.c_str(), "a")) {}
+    : inner_(inner), file_(std::fopen(path.c_str(), "ab")) {}  // same line ends everywhere
 
 ReportingWindow::~ReportingWindow() {
   if (file_ != nullptr) std::fclose(file_);
