@@ -1,0 +1,37 @@
+// The named-mutex run lock.
+#include "app/RunLock.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+namespace quarnel {
+namespace {
+
+std::string LockName(const char* what) {
+  return std::string("quarnel-runlock-test-") + what + "-" + std::to_string(GetCurrentProcessId());
+}
+
+TEST(WindowsRunLock, HeldUntilReleased) {
+  const std::string name = LockName("held");
+  std::string reason;
+  auto first = RunLock::TryAcquire(name, reason);
+  ASSERT_NE(first, nullptr) << reason;
+  EXPECT_EQ(RunLock::TryAcquire(name, reason), nullptr);
+  EXPECT_NE(reason.find("another update"), std::string::npos) << reason;
+  // Another name is another lock.
+  EXPECT_NE(RunLock::TryAcquire(LockName("other"), reason), nullptr) << reason;
+  first.reset();
+  EXPECT_NE(RunLock::TryAcquire(name, reason), nullptr) << reason;
+}
+
+TEST(WindowsRunLock, BackslashesInTheNameStillMakeALock) {
+  const std::string name = LockName("a\\b");
+  std::string reason;
+  const auto held = RunLock::TryAcquire(name, reason);
+  ASSERT_NE(held, nullptr) << reason;
+  EXPECT_EQ(RunLock::TryAcquire(name, reason), nullptr);
+}
+
+}  // namespace
+}  // namespace quarnel
