@@ -38,6 +38,14 @@ done
 cli=${cli:-$build/app/quarnel-fwupdate-cli}
 uhid=${uhid:-$build/tests/e2e/quarnel-uhid-device}
 cache=${cache:-$build/e2e-cache}
+# Relative paths are taken from where the script was started; later steps change directory.
+mkdir -p "$build" "$cache"
+absolute() { case "$1" in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
+build=$(absolute "$build")
+cli=$(absolute "$cli")
+uhid=$(absolute "$uhid")
+cache=$(absolute "$cache")
+image=$(absolute "$image")
 
 say() { echo "e2e: $*"; }
 die() { echo "e2e: $*" >&2; exit 1; }
