@@ -13,12 +13,8 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 }
 
 bool ParseProduct(std::string_view text, std::uint16_t& pid) {
-  if (StartsWith(text, "0x") || StartsWith(text, "0X")) text.remove_prefix(2);
-  unsigned value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
-  if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || value > 0xFFFF) {
-    return false;
-  }
+  std::uint32_t value = 0;
+  if (!emulated::ParseNumber(text, value, 16) || value > 0xFFFF) return false;
   pid = static_cast<std::uint16_t>(value);
   return true;
 }

@@ -11,17 +11,6 @@ namespace quarnel::emulated {
 
 namespace {
 
-bool ParseNumber(std::string_view text, std::uint32_t& value) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-    base = 16;
-  }
-  if (text.empty()) return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  return ec == std::errc{} && end == text.data() + text.size();
-}
-
 // The version registers mirror the header of the image the program carries.
 void LoadVersionRegisters(std::array<std::uint8_t, 256>& r) {
   const auto image = FirmwareImage();
@@ -40,6 +29,16 @@ void LoadVersionRegisters(std::array<std::uint8_t, 256>& r) {
 }
 
 }  // namespace
+
+bool ParseNumber(std::string_view text, std::uint32_t& value, int base) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  if (text.empty()) return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  return ec == std::errc{} && end == text.data() + text.size();
+}
 
 bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
   const auto colon = option.find(':');

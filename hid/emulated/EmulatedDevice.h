@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/Reports.h"
@@ -30,6 +31,9 @@ struct Faults {
   std::uint32_t delayMs = 0;     // each answer comes this late
   bool refuseWrites = false;     // writes are acknowledged but the EEPROM keeps its bytes
 };
+
+// A number of an option: in `base` (10 or 16), or hexadecimal when written with 0x.
+bool ParseNumber(std::string_view text, std::uint32_t& value, int base = 10);
 
 // Parses one testing-aid option "KIND[:N]" into `faults`; false with `error` set otherwise.
 bool ParseFault(const std::string& option, Faults& faults, std::string& error);

@@ -8,17 +8,7 @@ namespace quarnel::e2e {
 
 namespace {
 
-// Decimal, or hexadecimal with 0x; `hex` reads bare digits as hexadecimal too.
-bool ParseNumber(std::string_view text, std::uint32_t& value, bool hex = false) {
-  int base = hex ? 16 : 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-    base = 16;
-  }
-  if (text.empty()) return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  return ec == std::errc{} && end == text.data() + text.size();
-}
+using emulated::ParseNumber;
 
 bool ParseByte(std::string_view text, std::uint8_t& value) {
   std::uint32_t n = 0;
@@ -42,7 +32,7 @@ bool ParseUhidOptions(std::span<const std::string> args, UhidOptions& options, s
     };
     if (name == "--pid") {
       std::uint32_t pid = 0;
-      if (!ParseNumber(value, pid, true) || pid == 0 || pid > 0xFFFF)
+      if (!ParseNumber(value, pid, 16) || pid == 0 || pid > 0xFFFF)
         return bad("want a product ID in hexadecimal, as in 5028");
       options.productId = static_cast<std::uint16_t>(pid);
       havePid = true;
