@@ -22,21 +22,17 @@ function(quarnel_check_image path)
 endfunction()
 
 if(CMAKE_SCRIPT_MODE_FILE)
+  include("${CMAKE_CURRENT_LIST_DIR}/HexBytes.cmake")
   quarnel_check_image("${IMAGE}")
-  file(READ "${IMAGE}" hex HEX)
-  string(LENGTH "${hex}" hexlen)
-  math(EXPR size "${hexlen} / 2")
-  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
-  string(REGEX REPLACE "(0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,)" "\\1\n" bytes "${bytes}")
-  file(WRITE "${OUTPUT}.tmp"
+  quarnel_hex_bytes("${IMAGE}" bytes size)
+  string(CONCAT source
     "// Generated from the firmware image at build time. Do not edit.\n"
     "#include \"engine/FirmwareImage.h\"\n\n"
     "namespace quarnel {\n"
     "const std::uint8_t kFirmwareImage[] = {\n${bytes}};\n"
     "const std::uint32_t kFirmwareImageLength = ${size};\n"
     "}  // namespace quarnel\n")
-  file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
-  file(REMOVE "${OUTPUT}.tmp")
+  quarnel_write_if_changed("${OUTPUT}" "${source}")
   return()
 endif()
 
@@ -47,5 +43,6 @@ add_custom_command(
   COMMAND "${CMAKE_COMMAND}" -DIMAGE=${QUARNEL_FIRMWARE_IMAGE} -DOUTPUT=${QUARNEL_IMAGE_SOURCE}
           -P "${CMAKE_CURRENT_LIST_DIR}/EmbedImage.cmake"
   DEPENDS "${QUARNEL_FIRMWARE_IMAGE}" "${CMAKE_CURRENT_LIST_DIR}/EmbedImage.cmake"
+          "${CMAKE_CURRENT_LIST_DIR}/HexBytes.cmake"
   COMMENT "Embedding firmware image"
   VERBATIM)
