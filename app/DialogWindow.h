@@ -6,12 +6,9 @@
 #include <cstdint>
 #include <string>
 
-namespace quarnel {
+#include "base/Colour.h"
 
-// 24-bit colours, red in the low byte.
-inline constexpr std::uint32_t kDarkBlue = 0x7F0000;
-inline constexpr std::uint32_t kDarkGreen = 0x007F00;
-inline constexpr std::uint32_t kDarkRed = 0x00007F;
+namespace quarnel {
 
 inline constexpr const char* kProductTitle = "Quarnel USB Digital Audio Firmware Update";
 inline constexpr const char* kDialogCaption = "Quarnel USB Digital Async. Audio Firmware Update";
@@ -39,8 +36,5 @@ class DialogWindow {
   // Ends the modal dialog with this result.
   virtual void EndDialog(int result) = 0;
 };
-
-// "#RRGGBB" for a colour with red in the low byte.
-std::string ColourToHex(std::uint32_t colour);
 
 }  // namespace quarnel

@@ -2,79 +2,55 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <new>
 
+#include "base/Text.h"
 #include "engine/ImageVersion.h"
+#include "engine/Products.h"
 #include "resources/resource.h"
 
 namespace quarnel {
 
 namespace {
 
-constexpr std::uint16_t kDefaultVendorId = 0x1852;
-constexpr std::uint16_t kDefaultProductId = 0x5028;
 constexpr unsigned kTimerPeriodMs = 10;
 constexpr std::int32_t kExitTicksStandard = 3000;
 constexpr std::int32_t kExitTicksAlternate = 1200;
 constexpr std::int32_t kBlinkTicks = 20;
 constexpr std::size_t kIdFieldChars = 31;
 
-struct Attempt {
-  bool fromFields;
-  std::uint16_t vendorId;
-  std::uint16_t productId;
-  std::uint32_t dotsColour;
-  const char* dots;
-};
-
-constexpr std::array<Attempt, 4> kAttempts = {{
-    {true, 0, 0, 0, nullptr},
-    {false, 0x1852, 0x7030, kDarkBlue, "."},
-    {false, 0x1852, 0x7029, kDarkGreen, ".."},
-    {false, 0x1852, 0x2004, kDarkRed, "..."},
-}};
-
-bool IsMissing(const std::string& error) {
-  return error.rfind("no HID device", 0) == 0;
-}
-
-std::string Hex4(std::uint16_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", unsigned{value});
-  return text;
+std::unique_ptr<CHidApp> MakeLink(hid::Bus& bus) {
+  // Running out of memory here is answered with a message, not an exception.
+  return std::unique_ptr<CHidApp>(new (std::nothrow) CHidApp(bus));
 }
 
 }  // namespace
 
 CFwUpdateDlg::CFwUpdateDlg(DialogWindow& window, DialogOptions options)
-    : window_(window), options_(std::move(options)), engine_(options_.image) {
+    : window_(window),
+      options_(std::move(options)),
+      events_(options_.events != nullptr ? *options_.events : noEvents_),
+      engine_(options_.image) {
   engine_.SetPauses(options_.writePauseMs, options_.idlePauseMs);
 }
 
 CFwUpdateDlg::~CFwUpdateDlg() {
   // The window may already be gone: end the worker and the link without touching it.
   engine_.JoinWorker();
-  delete link_;
+  engine_.SetLink(nullptr);
 }
 
 bool CFwUpdateDlg::OnInitDialog() {
   window_.SetItemText(IDC_CONNECT_DOTS, "");
-  window_.SetItemText(IDC_VENDOR_ID, Hex4(kDefaultVendorId));
-  window_.SetItemText(IDC_PRODUCT_ID, Hex4(kDefaultProductId));
+  window_.SetItemText(IDC_VENDOR_ID, Hex4(kVendorId));
+  window_.SetItemText(IDC_PRODUCT_ID, Hex4(kProducts[0].productId));
   window_.SetProgressRange(0, 100);
   window_.SetProgressPos(0);
   shownProgress_ = 0;
 
-  TransferState& s = engine_.state();
-  link_ = nullptr;
-  s.deviceOpen = 0;
-  s.sequence = 1;
-  s.running = 0;
-  s.finished = 1;
-  s.verifyPending = 0;
-  s.workerThreadId = 0;
+  link_.reset();
+  engine_.Reset();
 
   SetStatus(kDarkBlue, "Ready");
   ShowImageVersion();
@@ -107,14 +83,14 @@ bool CFwUpdateDlg::Connect() {
   window_.EnableItem(IDC_START_UPDATE, false);
   window_.EnableItem(IDC_EXIT, false);
   window_.EnableItem(IDC_CHECK_VERSION, false);
-  connectError_.clear();
+  result_.failure = {};
+  result_.attempts.clear();
   vendorId_ = ReadIdField(IDC_VENDOR_ID);
   productId_ = ReadIdField(IDC_PRODUCT_ID);
 
-  link_ = options_.allocateLink ? options_.allocateLink(*options_.bus)
-                                : new (std::nothrow) CHidApp(*options_.bus);
+  link_ = options_.allocateLink ? options_.allocateLink(*options_.bus) : MakeLink(*options_.bus);
   if (link_ == nullptr) {
-    connectError_ = "out of memory for the device link";
+    result_.failure = {hid::FailureKind::OutOfResources, {}, "out of memory for the device link"};
     window_.MessageBox("Not enough resource!!");
     return false;
   }
@@ -122,26 +98,28 @@ bool CFwUpdateDlg::Connect() {
   link_->SetPreferredLocation(preferredLocation_);
   if (options_.tracer) link_->SetTracer(options_.tracer);
 
-  TransferState& s = engine_.state();
-  s.alternateFraming = 0;
-  s.chunkSize = kStandardChunk;
-  for (std::size_t i = 0; i < kAttempts.size(); ++i) {
-    const Attempt& a = kAttempts[i];
-    if (!a.fromFields) SetDots(a.dotsColour, a.dots);
-    const std::uint16_t vid = a.fromFields ? vendorId_ : a.vendorId;
-    const std::uint16_t pid = a.fromFields ? productId_ : a.productId;
-    s.deviceOpen = link_->Open(vid, pid) ? 1 : 0;
-    if (s.deviceOpen != 0) {
-      if (i == kAttempts.size() - 1) {
-        s.alternateFraming = 1;
-        s.chunkSize = kAlternateChunk;
-      }
-      engine_.SetLink(link_);
-      connectError_.clear();
+  engine_.SetFraming(Framing::Standard, kStandardChunk);
+  for (std::size_t i = 0; i < kProducts.size(); ++i) {
+    const Product& product = kProducts[i];
+    // The first attempt takes the ID fields' values and shows no dots.
+    const bool fromFields = i == 0;
+    if (!fromFields) SetDots(product.dotsColour, product.dots);
+    const std::uint16_t vid = fromFields ? vendorId_ : kVendorId;
+    const std::uint16_t pid = fromFields ? productId_ : product.productId;
+    engine_.SetDeviceOpen(link_->Open(vid, pid));
+    if (engine_.deviceOpen()) {
+      engine_.SetFraming(product.framing, product.chunkSize);
+      engine_.SetLink(link_.get());
+      result_.failure = {};
+      result_.attempts.clear();
+      events_.UnitChosen({vid, pid, product.framing, link_->Path()});
       return true;
     }
+    const hid::LinkFailure& failure = link_->LastFailure();
+    result_.attempts.push_back({vid, pid, failure});
     // A device that is there but could not be opened says more than a missing one.
-    if (connectError_.empty() || IsMissing(connectError_)) connectError_ = link_->LastError();
+    if (!result_.failure.failed() || result_.failure.kind == hid::FailureKind::NotFound)
+      result_.failure = failure;
   }
   window_.MessageBox("Fail to connect USB device!");
   return false;
@@ -151,12 +129,10 @@ void CFwUpdateDlg::StopWorker() {
   window_.KillTimer(UPDATE_TIMER_ID);
   engine_.JoinWorker();
   if (link_ != nullptr) {
-    TransferState& s = engine_.state();
-    if (s.deviceOpen != 0) link_->Close();
-    s.deviceOpen = 0;
+    if (engine_.deviceOpen()) link_->Close();
+    engine_.SetDeviceOpen(false);
     engine_.SetLink(nullptr);
-    delete link_;
-    link_ = nullptr;
+    link_.reset();
   }
   window_.SetItemText(IDC_CONNECT_DOTS, "");
   window_.EnableItem(IDC_START_UPDATE, true);
@@ -171,8 +147,13 @@ void CFwUpdateDlg::FailRun(Outcome outcome, std::uint32_t colour, const char* st
 }
 
 void CFwUpdateDlg::EndRun(Outcome outcome) {
-  outcome_ = outcome;
   runLock_.reset();
+  Finish(outcome);
+}
+
+void CFwUpdateDlg::Finish(Outcome outcome) {
+  result_.outcome = outcome;
+  if (outcome != Outcome::Running) events_.Finished(result_);
 }
 
 bool CFwUpdateDlg::StartPhase(Phase phase) {
@@ -180,23 +161,29 @@ bool CFwUpdateDlg::StartPhase(Phase phase) {
   engine_.SetupPhase(phase);
   const bool started = options_.startWorker ? options_.startWorker(engine_) : engine_.StartWorker();
   if (!started) {
-    engine_.state().running = 0;
+    engine_.JoinWorker();
     window_.MessageBox("Not enough resource!!");
     FailRun(Outcome::WorkerFailed, kDarkRed, "FW UPDATE FAIL!");
     return false;
   }
-  outcome_ = Outcome::Running;
+  result_.outcome = Outcome::Running;
+  reportedBytes_ = 0;
+  events_.PhaseStarted(phase, engine_.Snapshot().totalBytes);
   return true;
 }
 
 std::unique_ptr<RunLock> CFwUpdateDlg::TakeRunLock() {
-  std::string reason;
-  auto lock = RunLock::TryAcquire(options_.runLockName, reason);
+  LockFailure failure;
+  auto lock = RunLock::TryAcquire(options_.runLockName, failure);
   if (lock == nullptr) {
-    connectError_ = reason;
+    result_.failure = {};
+    result_.attempts.clear();
+    result_.lockFailure = std::move(failure);
     window_.MessageBox("Another firmware update is running.");
     SetStatus(kDarkRed, "Fail to connect device!");
-    outcome_ = Outcome::Busy;
+    Finish(Outcome::Busy);
+  } else {
+    result_.lockFailure = {};
   }
   return lock;
 }
@@ -213,7 +200,8 @@ void CFwUpdateDlg::OnStartUpdate() {
   blinkState_ = 1;
   SetStatus(kDarkRed, "Processing...");
   blinkCounter_ = 0;
-  exitCountdown_ = engine_.state().alternateFraming != 0 ? kExitTicksAlternate : kExitTicksStandard;
+  exitCountdown_ =
+      engine_.framing() == Framing::Alternate ? kExitTicksAlternate : kExitTicksStandard;
   StartPhase(Phase::Write);
 }
 
@@ -228,20 +216,24 @@ void CFwUpdateDlg::StartReadBack() {
 }
 
 void CFwUpdateDlg::ShowLatestProgress() {
-  const int progress = engine_.state().progress.load();
-  if (progress < 0 || progress == shownProgress_) return;
-  shownProgress_ = progress;
-  window_.SetProgressPos(std::clamp(progress, 0, 100));
+  const TransferSnapshot snap = engine_.Snapshot();
+  if (snap.bytesDone != reportedBytes_) {
+    reportedBytes_ = snap.bytesDone;
+    events_.Progress(snap.phase, snap.bytesDone, snap.totalBytes);
+  }
+  if (snap.progress < 0 || snap.progress == shownProgress_) return;
+  shownProgress_ = snap.progress;
+  window_.SetProgressPos(std::clamp(snap.progress, 0, 100));
 }
 
 void CFwUpdateDlg::OnTimer(unsigned timerId) {
   if (timerId != UPDATE_TIMER_ID) return;
-  TransferState& s = engine_.state();
   if (--exitCountdown_ < 0) window_.EnableItem(IDC_EXIT, true);
-  // The worker publishes progress before it raises `finished`: reading the flags first
-  // means the position shown below is at least the phase's last one.
-  const bool running = s.running != 0;
-  const bool finished = s.finished != 0;
+  // The worker publishes progress before it raises `finished`: the snapshot reads the flags
+  // before the progress, so the position shown below is at least the phase's last one.
+  const TransferSnapshot flags = engine_.Snapshot();
+  const bool running = flags.running;
+  const bool finished = flags.finished;
   ShowLatestProgress();
   if (running) {
     if (blinkCounter_ < kBlinkTicks) {
@@ -255,13 +247,12 @@ void CFwUpdateDlg::OnTimer(unsigned timerId) {
   if (!running || !finished) return;
 
   StopWorker();
-  if (s.verifyPending != 0) {
-    s.verifyPending = 0;
+  if (engine_.TakeVerifyPending()) {
     StartReadBack();
     return;
   }
   const auto image = engine_.image();
-  const bool same = std::equal(image.begin(), image.end(), s.readBack.begin());
+  const bool same = std::equal(image.begin(), image.end(), engine_.ReadBack().begin());
   if (!same) {
     window_.MessageBox("Fail to update firmware!! Try to update again.");
     SetStatus(kDarkRed, "FW UPDATE FAIL!");
@@ -270,6 +261,10 @@ void CFwUpdateDlg::OnTimer(unsigned timerId) {
     SetStatus(kDarkGreen, "FW UPDATE OK!");
     EndRun(Outcome::UpdateOk);
   }
+}
+
+void CFwUpdateDlg::OnUpdateTimer() {
+  OnTimer(UPDATE_TIMER_ID);
 }
 
 bool CFwUpdateDlg::ReadRegister(std::uint8_t reg, std::uint8_t parameter, std::uint8_t& value) {
@@ -282,10 +277,13 @@ void CFwUpdateDlg::OnCheckVersion() {
   if (!Connect()) {
     StopWorker();
     SetStatus(kDarkRed, "Fail to connect device!");
-    outcome_ = Outcome::ConnectFailed;
+    Finish(Outcome::ConnectFailed);
     return;
   }
-  constexpr std::array<std::uint8_t, 9> kRegisters = {60, 61, 66, 67, 68, 69, 70, 71, 72};
+  using R = VersionRegister;
+  constexpr std::array<std::uint8_t, 9> kRegisters = {
+      R::versionLow, R::versionHigh, R::buildLow,     R::buildHigh,  R::dayAndIndex,
+      R::monthYear,  R::revisionLow, R::revisionHigh, R::releaseKind};
   std::array<std::uint8_t, 256> r{};
   bool ok = true;
   for (const std::uint8_t reg : kRegisters) {
@@ -296,21 +294,24 @@ void CFwUpdateDlg::OnCheckVersion() {
   }
   StopWorker();
   if (ok) {
-    std::string text = FormatVersion(r[61], r[60], static_cast<std::uint16_t>(r[70] | r[71] << 8),
-                                     static_cast<std::uint16_t>(r[66] | r[67] << 8), r[68], r[69]);
-    text += r[72] == 0xA0 ? "  (Formal Release)" : "  (BETA Release)";
+    std::string text =
+        FormatVersion(r[R::versionHigh], r[R::versionLow],
+                      static_cast<std::uint16_t>(r[R::revisionLow] | r[R::revisionHigh] << 8),
+                      static_cast<std::uint16_t>(r[R::buildLow] | r[R::buildHigh] << 8),
+                      r[R::dayAndIndex], r[R::monthYear]);
+    text += r[R::releaseKind] == kFormalRelease ? "  (Formal Release)" : "  (BETA Release)";
     SetStatus(kDarkGreen, text);
-    outcome_ = Outcome::VersionOk;
+    Finish(Outcome::VersionOk);
   } else {
     SetStatus(kDarkRed, "Fail to get firmware version!");
-    outcome_ = Outcome::VersionFailed;
+    Finish(Outcome::VersionFailed);
   }
 }
 
 void CFwUpdateDlg::OnExit() {
   StopWorker();
-  if (outcome_ == Outcome::Running) outcome_ = Outcome::Stopped;
   runLock_.reset();
+  if (result_.outcome == Outcome::Running) Finish(Outcome::Stopped);
   window_.EndDialog(IDC_EXIT);
 }
 

@@ -9,6 +9,9 @@
 #include <span>
 #include <string>
 
+#include <vector>
+
+#include "app/DialogEvents.h"
 #include "app/DialogWindow.h"
 #include "app/RunLock.h"
 #include "engine/TransferEngine.h"
@@ -27,25 +30,12 @@ struct DialogOptions {
   // Name of the lock that keeps two updates apart.
   std::string runLockName = "quarnel-fwupdate";
   CHidApp::Tracer tracer;
-  // Testing seams: allocating the device link (nullptr: out of memory) and creating the
+  // The semantic outlet, beside the window; may be null. Must outlive the dialog.
+  DialogEvents* events = nullptr;
+  // Testing seams: allocating the device link (empty: out of memory) and creating the
   // worker thread (false: no thread).
-  std::function<CHidApp*(hid::Bus&)> allocateLink;
+  std::function<std::unique_ptr<CHidApp>(hid::Bus&)> allocateLink;
   std::function<bool(TransferEngine&)> startWorker;
-};
-
-// How the last action ended, for front ends that report more than the dialog shows.
-enum class Outcome : std::uint8_t {
-  None,
-  Running,
-  UpdateOk,
-  VerifyFailed,           // "FW UPDATE FAIL!"
-  ConnectFailed,          // nothing written
-  ReadBackConnectFailed,  // written but not verified
-  Busy,                   // another update is running
-  WorkerFailed,
-  Stopped,  // ended by Exit before a verdict
-  VersionOk,
-  VersionFailed,
 };
 
 class CFwUpdateDlg {
@@ -63,6 +53,8 @@ class CFwUpdateDlg {
   // Esc or the window manager's close: acts as Exit while Exit is enabled, else ignored.
   void OnCancel();
   void OnTimer(unsigned timerId);
+  // One tick of the update timer, for front ends that run their own loop.
+  void OnUpdateTimer();
 
   bool Connect();
   void StopWorker();
@@ -72,12 +64,14 @@ class CFwUpdateDlg {
 
   TransferEngine& engine() { return engine_; }
   const TransferEngine& engine() const { return engine_; }
-  Outcome outcome() const { return outcome_; }
-  // Why the last Connect failed, as the device link saw it (which node, what went wrong).
-  const std::string& connectError() const { return connectError_; }
+  Outcome outcome() const { return result_.outcome; }
+  // How the last action ended, with its typed reasons.
+  const RunResult& result() const { return result_; }
+  // Why the last Connect failed, in words for a person (which node, what went wrong).
+  const std::string& connectError() const { return result_.failure.detail; }
   // True while a phase runs.
-  bool busy() const { return engine_.state().running.load() != 0; }
-  Phase phase() const { return engine_.state().mode == 0 ? Phase::ReadBack : Phase::Write; }
+  bool busy() const { return engine_.Snapshot().running; }
+  Phase phase() const { return engine_.Snapshot().phase; }
 
  private:
   void SetStatus(std::uint32_t colour, const std::string& text);
@@ -88,23 +82,27 @@ class CFwUpdateDlg {
   bool StartPhase(Phase phase);
   void FailRun(Outcome outcome, std::uint32_t colour, const char* status);
   void EndRun(Outcome outcome);
+  // Records how the action ended and tells the outlet.
+  void Finish(Outcome outcome);
   void ShowLatestProgress();
 
   DialogWindow& window_;
   DialogOptions options_;
+  DialogEvents noEvents_;
+  DialogEvents& events_;
   TransferEngine engine_;
-  CHidApp* link_ = nullptr;
+  std::unique_ptr<CHidApp> link_;
   std::uint16_t vendorId_ = 0;
   std::uint16_t productId_ = 0;
   std::int32_t exitCountdown_ = 0;
   std::int32_t blinkCounter_ = 0;
   std::uint8_t blinkState_ = 0;
   int shownProgress_ = -1;
+  std::uint32_t reportedBytes_ = 0;
   std::string preferredLocation_;
   std::string writtenLocation_;
   std::unique_ptr<RunLock> runLock_;
-  Outcome outcome_ = Outcome::None;
-  std::string connectError_;
+  RunResult result_;
 };
 
 }  // namespace quarnel

@@ -1,20 +1,16 @@
 #include "app/ProgramOptions.h"
 
-#include <charconv>
-
-#include "hid/emulated/EmulatedBus.h"
+#include "base/Text.h"
+#include "emulated/EmulatedBus.h"
+#include "engine/Products.h"
 
 namespace quarnel {
 
 namespace {
 
-bool StartsWith(std::string_view s, std::string_view prefix) {
-  return s.substr(0, prefix.size()) == prefix;
-}
-
 bool ParseProduct(std::string_view text, std::uint16_t& pid) {
   std::uint32_t value = 0;
-  if (!emulated::ParseNumber(text, value, 16) || value > 0xFFFF) return false;
+  if (!ParseNumber(text, value, 16) || value > 0xFFFF) return false;
   pid = static_cast<std::uint16_t>(value);
   return true;
 }
@@ -23,10 +19,10 @@ bool ParseProduct(std::string_view text, std::uint16_t& pid) {
 
 OptionResult ParseSharedOption(std::string_view arg, SharedOptions& options, std::string& error) {
   if (arg == "--simulate") {
-    if (!options.simulateProduct) options.simulateProduct = kDefaultSimulatedProduct;
+    if (!options.simulateProduct) options.simulateProduct = kDefaultEmulatedProduct;
     return OptionResult::Taken;
   }
-  if (StartsWith(arg, "--simulate=")) {
+  if (arg.starts_with("--simulate=")) {
     std::uint16_t pid = 0;
     if (!ParseProduct(arg.substr(11), pid)) {
       error = "--simulate wants a product ID in hex, such as --simulate=2004";
@@ -35,14 +31,14 @@ OptionResult ParseSharedOption(std::string_view arg, SharedOptions& options, std
     options.simulateProduct = pid;
     return OptionResult::Taken;
   }
-  if (StartsWith(arg, "--simulate-fault=")) {
+  if (arg.starts_with("--simulate-fault=")) {
     if (!emulated::ParseFault(std::string(arg.substr(17)), options.faults, error)) {
       return OptionResult::Error;
     }
-    if (!options.simulateProduct) options.simulateProduct = kDefaultSimulatedProduct;
+    if (!options.simulateProduct) options.simulateProduct = kDefaultEmulatedProduct;
     return OptionResult::Taken;
   }
-  if (StartsWith(arg, "--report=")) {
+  if (arg.starts_with("--report=")) {
     options.reportFile = std::string(arg.substr(9));
     if (options.reportFile.empty()) {
       error = "--report wants a file name";

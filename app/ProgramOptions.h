@@ -8,12 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "emulated/EmulatedDevice.h"
 #include "hid/DeviceBus.h"
-#include "hid/emulated/EmulatedDevice.h"
 
 namespace quarnel {
-
-inline constexpr std::uint16_t kDefaultSimulatedProduct = 0x7029;
 
 struct SharedOptions {
   std::optional<std::uint16_t> simulateProduct;  // set: use the emulated device

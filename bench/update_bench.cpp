@@ -19,10 +19,10 @@
 #include <sstream>
 #include "app/FwUpdateDlg.h"
 #include "app/cli/ConsoleWindow.h"
-#include "hid/emulated/EmulatedBus.h"
+#include "emulated/Descriptor.h"
+#include "emulated/EmulatedBus.h"
+#include "engine/Products.h"
 #include "hid/linux/HidrawBus.h"
-#include "resources/resource.h"
-#include "tests/hid/VendorDescriptor.h"
 
 namespace {
 
@@ -69,21 +69,21 @@ double ReadBackMicrosPerTransaction(bool oneCore) {
 }
 
 double ReadBackRounds() {
-  auto device = std::make_shared<emulated::Device>(0x7029);
+  auto device = std::make_shared<emulated::Device>(kDefaultEmulatedProduct);
   device->SetEeprom(0, FirmwareImage());
   emulated::EmulatedBus bus(device);
   CHidApp link(bus);
-  if (!link.Open(emulated::kVendorId, 0x7029)) return -1;
+  if (!link.Open(kVendorId, kDefaultEmulatedProduct)) return -1;
   TransferEngine engine;
   engine.SetLink(&link);
   double best = 1e9;
   for (int round = 0; round < 5; ++round) {
     engine.SetupPhase(Phase::ReadBack);
     const auto start = Clock::now();
-    while (engine.state().finished == 0) engine.ReadBackStep();
+    while (!engine.Snapshot().finished) engine.ReadBackStep();
     const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     best = std::min(best, us / static_cast<double>(FirmwareImage().size() / kStandardChunk));
-    engine.state().running = 0;
+    engine.JoinWorker();
   }
   return best;
 }
@@ -96,7 +96,7 @@ struct UpdateFigures {
 
 // (b), (c): one whole update as the programs run it, with the 10 ms timer.
 UpdateFigures WholeUpdate() {
-  emulated::EmulatedBus bus(std::make_shared<emulated::Device>(0x7029));
+  emulated::EmulatedBus bus(std::make_shared<emulated::Device>(kDefaultEmulatedProduct));
   std::ostringstream sink;
   cli::ConsoleWindow window(sink, sink, {});
   DialogOptions options;
@@ -107,9 +107,9 @@ UpdateFigures WholeUpdate() {
   const double cpu0 = CpuSeconds();
   const auto start = Clock::now();
   dlg.OnStartUpdate();
-  while (window.TimerActive(UPDATE_TIMER_ID)) {
+  while (dlg.outcome() == Outcome::Running) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    dlg.OnTimer(UPDATE_TIMER_ID);
+    dlg.OnUpdateTimer();
   }
   UpdateFigures f;
   f.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -145,7 +145,7 @@ double ConnectMillisOver64Interfaces() {
   config.sysfsRoot = (root / "sys").string();
   config.deviceDir = (root / "dev").string();
   config.readDescriptor = [](int, std::vector<std::uint8_t>& out) {
-    out = hid::test_support::VendorDescriptor(63, 63);
+    out = emulated::UnitDescriptor();
     return true;
   };
   const auto bus = hid::MakeHidrawBus(config);

@@ -5,16 +5,17 @@
 // included; every accessor checks them against the buffer.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 
+#include "hid/Report.h"
+
 namespace quarnel {
 
-inline constexpr std::size_t kReportSize = 64;
-using Report = std::array<std::uint8_t, kReportSize>;
+// The unit's serial EEPROM, and so the most this program ever writes and reads back.
+inline constexpr std::size_t kEepromSize = 16384;
 
 enum class Framing : std::uint8_t { Standard, Alternate };
 
@@ -28,6 +29,21 @@ inline constexpr std::uint8_t kControlWrite = 0xA8;
 inline constexpr std::uint8_t kControlRead = 0xE4;
 inline constexpr std::uint8_t kEepromAddress = 0xA0;
 inline constexpr std::uint8_t kRegisterParameter = 4;
+
+// The version registers of the running firmware. Each mirrors a field of the image's version
+// header, but the release kind.
+struct VersionRegister {
+  static constexpr std::uint8_t versionLow = 60;
+  static constexpr std::uint8_t versionHigh = 61;
+  static constexpr std::uint8_t buildLow = 66;
+  static constexpr std::uint8_t buildHigh = 67;
+  static constexpr std::uint8_t dayAndIndex = 68;
+  static constexpr std::uint8_t monthYear = 69;
+  static constexpr std::uint8_t revisionLow = 70;
+  static constexpr std::uint8_t revisionHigh = 71;
+  static constexpr std::uint8_t releaseKind = 72;  // kFormalRelease or anything else (beta)
+};
+inline constexpr std::uint8_t kFormalRelease = 0xA0;
 
 // Register read request and its answer (same in both framings).
 struct RegisterLayout {

@@ -4,8 +4,6 @@
 #include <functional>
 #include <system_error>
 
-#include "hid/HidApp.h"
-
 namespace quarnel {
 
 namespace {
@@ -36,12 +34,47 @@ void TransferEngine::PauseAfterWrite() {
   while (Clock::now() < deadline) std::this_thread::yield();
 }
 
-namespace {}  // namespace
-
 TransferEngine::TransferEngine(std::span<const std::uint8_t> image) : image_(image) {}
 
 TransferEngine::~TransferEngine() {
   JoinWorker();
+}
+
+void TransferEngine::Reset() {
+  TransferState& s = state_;
+  s.deviceOpen = 0;
+  s.sequence = 1;
+  s.running = 0;
+  s.finished = 1;
+  s.verifyPending = 0;
+  s.workerThreadId = 0;
+}
+
+void TransferEngine::SetFraming(Framing framing, std::uint16_t chunkSize) {
+  state_.alternateFraming = framing == Framing::Alternate ? 1 : 0;
+  state_.chunkSize = chunkSize;
+}
+
+bool TransferEngine::TakeVerifyPending() {
+  const bool pending = state_.verifyPending != 0;
+  state_.verifyPending = 0;
+  return pending;
+}
+
+TransferSnapshot TransferEngine::Snapshot() const {
+  const TransferState& s = state_;
+  TransferSnapshot snap;
+  snap.phase = s.mode == 0 ? Phase::ReadBack : Phase::Write;
+  snap.framing = framing();
+  snap.chunkSize = s.chunkSize;
+  snap.bytesDone = s.bytesDone.load();
+  snap.totalBytes = static_cast<std::uint32_t>(s.endAddress - s.startAddress + 1);
+  snap.progress = s.progress.load();
+  snap.accepted = s.accepted.load();
+  snap.running = s.running.load() != 0;
+  snap.finished = s.finished.load() != 0;
+  if (!s.workerThread.joinable()) snap.sequence = s.sequence;
+  return snap;
 }
 
 void TransferEngine::SetPauses(std::uint32_t writePauseMs, std::uint32_t idlePauseMs) {
@@ -93,6 +126,7 @@ void TransferEngine::SetupPhase(Phase phase) {
   s.mode = write ? 1 : 0;
   s.sendDue = 1;
   s.progress = -1;
+  s.bytesDone = 0;
   if (write) {
     s.verifyPending = 1;
   } else {
@@ -114,9 +148,9 @@ bool TransferEngine::StartWorker() {
 }
 
 void TransferEngine::JoinWorker() {
-  if (!state_.workerThread.joinable()) return;
   state_.finished = 1;
   state_.running = 0;
+  if (!state_.workerThread.joinable()) return;
   state_.workerThread.join();
   state_.workerThreadId = 0;
 }
@@ -129,10 +163,11 @@ std::uint8_t TransferEngine::ChunkLength() const {
 }
 
 void TransferEngine::SetProgress(int base) {
-  const TransferState& s = state_;
+  TransferState& s = state_;
   const int done = s.currentAddress - s.startAddress;
   const int total = s.endAddress - s.startAddress + 1;
-  state_.progress = done * 50 / total + base;
+  s.bytesDone = static_cast<std::uint32_t>(std::min(done, total));
+  s.progress = done * 50 / total + base;
 }
 
 void TransferEngine::WriteStep() {

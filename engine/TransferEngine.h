@@ -11,12 +11,12 @@
 
 #include "engine/FirmwareImage.h"
 #include "engine/Reports.h"
+#include "hid/HidApp.h"
 
 namespace quarnel {
 
-class CHidApp;
-
-inline constexpr std::size_t kReadBackSize = 16384;
+// The read-back buffer holds the whole EEPROM.
+inline constexpr std::size_t kReadBackSize = kEepromSize;
 // The device needs this long after each accepted write before it takes the next one.
 inline constexpr std::uint32_t kWritePauseMs = 4;
 // How long an idle worker sleeps between looks at its flags.
@@ -50,8 +50,25 @@ struct TransferState {
 
   // Latest progress bar position set by the worker (-1: none yet this phase).
   std::atomic<int> progress{-1};
+  // Bytes of this phase sent (write) or received (read-back) so far, set by the worker.
+  std::atomic<std::uint32_t> bytesDone{0};
   // Answers accepted so far, for watchdogs that give up on a silent device.
   std::atomic<std::uint32_t> accepted{0};
+};
+
+// What front ends and tests may see of a phase; safe to take while the worker runs.
+struct TransferSnapshot {
+  Phase phase = Phase::Write;
+  Framing framing = Framing::Standard;
+  std::uint16_t chunkSize = kStandardChunk;
+  std::uint32_t bytesDone = 0;
+  std::uint32_t totalBytes = 0;
+  int progress = -1;  // the progress bar's position, 0-100; -1 none yet this phase
+  std::uint32_t accepted = 0;
+  bool running = false;
+  bool finished = true;
+  // The next sequence number; only while no worker runs (0 while one does).
+  std::uint8_t sequence = 0;
 };
 
 class TransferEngine {
@@ -61,12 +78,24 @@ class TransferEngine {
   TransferEngine(const TransferEngine&) = delete;
   TransferEngine& operator=(const TransferEngine&) = delete;
 
-  TransferState& state() { return state_; }
-  const TransferState& state() const { return state_; }
   std::span<const std::uint8_t> image() const { return image_; }
   Framing framing() const {
     return state_.alternateFraming != 0 ? Framing::Alternate : Framing::Standard;
   }
+  TransferSnapshot Snapshot() const;
+  // The bytes read back by the last read-back phase; read only while no worker runs.
+  std::span<const std::uint8_t> ReadBack() const { return state_.readBack; }
+
+  // The state a fresh dialog starts with: no device, sequence number 1, nothing running.
+  void Reset();
+  // The framing and chunk size of the unit that answered.
+  void SetFraming(Framing framing, std::uint16_t chunkSize);
+  void SetDeviceOpen(bool open) { state_.deviceOpen = open ? 1 : 0; }
+  bool deviceOpen() const { return state_.deviceOpen != 0; }
+  // True once after a write phase has been set up: its read-back is still to come.
+  bool TakeVerifyPending();
+  // The sequence number the next request carries.
+  void SetSequence(std::uint8_t sequence) { state_.sequence = sequence; }
 
   // The device link the steps talk to; owned by the caller.
   void SetLink(CHidApp* link) { link_ = link; }
@@ -87,7 +116,8 @@ class TransferEngine {
   void SetupPhase(Phase phase);
   // Creates the worker; false when no thread could be made.
   bool StartWorker();
-  // Asks the worker to idle, then to leave, and waits for it. Nothing when none runs.
+  // Asks the worker to idle, then to leave, and waits for it; with none running, only marks
+  // the phase as ended.
   void JoinWorker();
 
   void WriteStep();

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/Reports.h"
+#include "hid/LinkFailure.h"
+#include "hid/Report.h"
 
 namespace quarnel::hid {
 
@@ -20,7 +21,7 @@ enum class IoStatus : std::uint8_t { Ok, TimedOut, Failed };
 struct IoResult {
   IoStatus status = IoStatus::Failed;
   std::uint32_t count = 0;  // bytes of the report, report-ID byte included
-  std::string error;        // why a Failed result failed
+  LinkFailure failure;      // why a Failed or TimedOut result failed
 };
 
 // One open HID interface. Reports are handed over in 64-byte buffers whose byte 0 is the
@@ -55,8 +56,8 @@ class Bus {
   // queried are left out.
   virtual std::vector<InterfaceInfo> Enumerate() = 0;
   // Opens an interface for reading and writing and learns its report lengths. On failure
-  // `reason` says why, in words for a person (which node, what went wrong).
-  virtual bool Open(const InterfaceInfo& info, OpenedInterface& out, std::string& reason) = 0;
+  // `reason` says why: its kind, the node, and what went wrong in words for a person.
+  virtual bool Open(const InterfaceInfo& info, OpenedInterface& out, LinkFailure& reason) = 0;
 };
 
 // The platform's HID interfaces; defined in the platform's backend file.

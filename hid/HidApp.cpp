@@ -1,18 +1,8 @@
 #include "hid/HidApp.h"
 
-#include <cstdio>
+#include "base/Text.h"
 
 namespace quarnel {
-
-namespace {
-
-std::string IdPair(std::uint16_t vendorId, std::uint16_t productId) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%04x:%04x", unsigned{vendorId}, unsigned{productId});
-  return text;
-}
-
-}  // namespace
 
 CHidApp::CHidApp(hid::Bus& bus) : bus_(bus) {}
 
@@ -42,24 +32,30 @@ bool CHidApp::Open(std::uint16_t vendorId, std::uint16_t productId) {
     }
   }
   if (chosen == nullptr) {
-    lastError_ = "no HID device " + IdPair(vendorId, productId) + " found";
+    lastFailure_ = {
+        hid::FailureKind::NotFound, {}, "no HID device " + IdPair(vendorId, productId) + " found"};
     return false;
   }
   hid::OpenedInterface opened;
-  std::string reason;
+  hid::LinkFailure reason;
   if (!bus_.Open(*chosen, opened, reason)) {
-    lastError_ = reason.empty() ? "cannot open " + chosen->path : reason;
+    if (!reason.failed()) reason.kind = hid::FailureKind::IoError;
+    if (reason.path.empty()) reason.path = chosen->path;
+    if (reason.detail.empty()) reason.detail = "cannot open " + chosen->path;
+    lastFailure_ = std::move(reason);
     return false;
   }
   if (opened.channel == nullptr || opened.inputLength == 0 || opened.outputLength == 0 ||
       opened.inputLength > kReportSize || opened.outputLength > kReportSize) {
-    lastError_ = chosen->path + ": report lengths do not fit 64-byte reports";
+    lastFailure_ = {hid::FailureKind::UnsupportedReports, chosen->path,
+                    chosen->path + ": report lengths do not fit 64-byte reports"};
     return false;
   }
   opened_ = std::move(opened);
   location_ = chosen->location;
+  path_ = chosen->path;
   connected_ = true;
-  lastError_.clear();
+  lastFailure_ = {};
   return true;
 }
 
@@ -67,7 +63,7 @@ std::uint32_t CHidApp::Read(Report& buffer) {
   if (opened_.channel == nullptr) return 0;
   hid::IoResult r = opened_.channel->Read(buffer, opened_.inputLength, readTimeoutMs_);
   if (r.status == hid::IoStatus::Failed) {
-    Fail(std::move(r.error));
+    Fail(std::move(r.failure));
     return 0;
   }
   if (r.status == hid::IoStatus::TimedOut) return 0;
@@ -80,16 +76,20 @@ std::uint32_t CHidApp::Write(const Report& buffer) {
   if (tracer_) tracer_('W', buffer, opened_.outputLength);
   hid::IoResult r = opened_.channel->Write(buffer, opened_.outputLength, writeTimeoutMs_);
   if (r.status != hid::IoStatus::Ok) {
-    Fail(r.status == hid::IoStatus::TimedOut ? "write timed out" : std::move(r.error));
+    if (r.status == hid::IoStatus::TimedOut) {
+      r.failure.kind = hid::FailureKind::TimedOut;
+      r.failure.detail = "write timed out";
+    }
+    Fail(std::move(r.failure));
     return 0;
   }
   return r.count;
 }
 
-void CHidApp::Fail(std::string error) {
+void CHidApp::Fail(hid::LinkFailure failure) {
   Close();
   connected_ = false;
-  lastError_ = std::move(error);
+  lastFailure_ = std::move(failure);
 }
 
 void CHidApp::Close() {

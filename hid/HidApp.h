@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "engine/Reports.h"
 #include "hid/DeviceBus.h"
+#include "hid/Report.h"
 
 namespace quarnel {
 
@@ -39,10 +39,14 @@ class CHidApp {
   bool IsOpen() const { return opened_.channel != nullptr; }
   std::uint32_t InputLength() const { return opened_.inputLength; }
   std::uint32_t OutputLength() const { return opened_.outputLength; }
-  // Why the last Open, Read or Write failed, for diagnostics.
-  const std::string& LastError() const { return lastError_; }
+  // Why the last Open, Read or Write failed.
+  const hid::LinkFailure& LastFailure() const { return lastFailure_; }
+  // The same in words for a person, for diagnostics.
+  const std::string& LastError() const { return lastFailure_.detail; }
   // The physical unit of the opened interface.
   const std::string& Location() const { return location_; }
+  // What was opened: the node or interface path.
+  const std::string& Path() const { return path_; }
 
   // Among matching interfaces, take the one at this location first.
   void SetPreferredLocation(std::string location) { preferredLocation_ = std::move(location); }
@@ -50,7 +54,7 @@ class CHidApp {
   void SetTracer(Tracer tracer) { tracer_ = std::move(tracer); }
 
  private:
-  void Fail(std::string error);
+  void Fail(hid::LinkFailure failure);
 
   hid::Bus& bus_;
   std::vector<hid::InterfaceInfo> interfaces_;
@@ -58,8 +62,9 @@ class CHidApp {
   bool connected_ = false;
   hid::OpenedInterface opened_;
   std::string location_;
+  std::string path_;
   std::string preferredLocation_;
-  std::string lastError_;
+  hid::LinkFailure lastFailure_;
   std::uint32_t readTimeoutMs_ = hid::kReadTimeoutMs;
   std::uint32_t writeTimeoutMs_ = hid::kWriteTimeoutMs;
   Tracer tracer_;

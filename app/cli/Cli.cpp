@@ -10,8 +10,10 @@
 #include "app/FwUpdateDlg.h"
 #include "app/ProgramOptions.h"
 #include "app/cli/ConsoleWindow.h"
+#include "base/Text.h"
+#include "base/Version.h"
 #include "engine/ImageVersion.h"
-#include "resources/resource.h"
+#include "engine/Products.h"
 
 namespace quarnel::cli {
 
@@ -49,10 +51,6 @@ struct CliOptions {
   bool json = false;
 };
 
-bool StartsWith(const std::string& s, const char* prefix) {
-  return s.rfind(prefix, 0) == 0;
-}
-
 // Parses the arguments; an empty optional means "exit with this code" (usage, help).
 std::optional<CliOptions> Parse(const std::vector<std::string>& args, const Environment& env,
                                 int& code) {
@@ -78,7 +76,7 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, const Envi
       return std::nullopt;
     }
     if (arg == "--version") {
-      env.out << "quarnel-fwupdate-cli 1.0.0\n"
+      env.out << "quarnel-fwupdate-cli " << kProgramVersion << "\n"
               << ImageVersionLine(FirmwareImage()).value_or("(image without version header)")
               << "\n";
       code = kExitOk;
@@ -88,14 +86,14 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, const Envi
       o.trace = true;
     } else if (arg == "--json") {
       o.json = true;
-    } else if (StartsWith(arg, "--timeout=")) {
+    } else if (arg.starts_with("--timeout=")) {
       char* end = nullptr;
       const std::string value = arg.substr(10);
       o.timeoutSeconds = std::strtod(value.c_str(), &end);
       if (value.empty() || *end != '\0' || !(o.timeoutSeconds > 0) || o.timeoutSeconds > 86400) {
         return usageError("--timeout wants a number of seconds above 0");
       }
-    } else if (StartsWith(arg, "-")) {
+    } else if (arg.starts_with("-")) {
       return usageError("unknown option '" + arg + "'");
     } else if (!o.command.empty()) {
       return usageError("one command at a time ('" + o.command + "', then '" + arg + "')");
@@ -119,22 +117,20 @@ void Trace(char direction, const Report& report, std::uint32_t count) {
   std::fprintf(stderr, "%s\n", line);  // one call per report: lines from two threads never mix
 }
 
-const char* FramingName(std::uint16_t productId) {
-  return productId == 0x2004 ? "alternate framing, 16-byte chunks"
-                             : "standard framing, 8-byte chunks";
+const char* FramingName(const Product& product) {
+  return product.framing == Framing::Alternate ? "alternate framing, 16-byte chunks"
+                                               : "standard framing, 8-byte chunks";
 }
 
 int List(hid::Bus& bus, ConsoleWindow& window, const CliOptions& o, const Environment& env) {
   int found = 0;
   for (const auto& info : bus.Enumerate()) {
-    if (info.vendorId != 0x1852) continue;
+    if (info.vendorId != kVendorId) continue;
     ++found;
-    char ids[16];
-    std::snprintf(ids, sizeof ids, "%04x:%04x", unsigned{info.vendorId}, unsigned{info.productId});
-    const bool ours = info.productId == 0x5028 || info.productId == 0x7030 ||
-                      info.productId == 0x7029 || info.productId == 0x2004;
+    const std::string ids = IdPair(info.vendorId, info.productId);
+    const Product* product = FindProduct(info.productId);
     const std::string framing =
-        ours ? FramingName(info.productId) : "not an audio interface this program updates";
+        product != nullptr ? FramingName(*product) : "not an audio interface this program updates";
     if (o.json) {
       env.out << "{\"event\":\"device\",\"id\":\"" << ids << "\",\"path\":\""
               << JsonEscape(info.path) << "\",\"framing\":\"" << framing << "\"}\n";
@@ -167,25 +163,46 @@ int ExitCodeFor(Outcome outcome) {
   }
 }
 
-void ExplainConnectFailure(const CFwUpdateDlg& dlg, ConsoleWindow& window) {
-  const std::string& why = dlg.connectError();
-  if (why.empty()) return;
-  window.Diagnostic("device: " + why);
-  if (why.find("permission denied") != std::string::npos) {
+// What the command line needs to know of a run, from the dialog's semantic outlet.
+class RunEvents final : public DialogEvents {
+ public:
+  void PhaseStarted(Phase phase, std::uint32_t) override { phase_ = phase; }
+  void Finished(const RunResult& result) override {
+    done_ = true;
+    result_ = result;
+  }
+
+  Phase phase() const { return phase_; }
+  bool done() const { return done_; }
+  const RunResult& result() const { return result_; }
+
+ private:
+  Phase phase_ = Phase::Write;
+  bool done_ = false;
+  RunResult result_;
+};
+
+void ExplainConnectFailure(const RunResult& result, ConsoleWindow& window) {
+  const hid::LinkFailure& why = result.failure;
+  if (!why.failed()) return;
+  window.Diagnostic("device: " + why.detail);
+  if (why.kind == hid::FailureKind::PermissionDenied) {
     window.Diagnostic(
         "the device is there but this user may not open it: install the udev rule "
         "packaging/linux/70-quarnel-audio.rules as the README says, then replug the device");
   }
 }
 
-int Update(CFwUpdateDlg& dlg, ConsoleWindow& window, const CliOptions& o, const Environment& env) {
-  window.BeginRun([&dlg] { return dlg.phase() == Phase::Write ? "writing" : "verifying"; });
+int Update(CFwUpdateDlg& dlg, const RunEvents& events, ConsoleWindow& window, const CliOptions& o,
+           const Environment& env) {
+  window.BeginRun([&events] { return events.phase() == Phase::Write ? "writing" : "verifying"; });
   dlg.OnStartUpdate();
   const auto timeout = std::chrono::duration<double>(o.timeoutSeconds);
-  std::uint32_t accepted = dlg.engine().state().accepted;
+  std::uint32_t accepted = dlg.engine().Snapshot().accepted;
   auto lastProgress = std::chrono::steady_clock::now();
   int code = -1;
-  while (window.TimerActive(UPDATE_TIMER_ID)) {
+  // The command line's own run loop around the dialog's timer tick.
+  while (!events.done()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(kTickMs));
     const auto now = std::chrono::steady_clock::now();
     if (env.interrupted != nullptr && env.interrupted->load()) {
@@ -196,7 +213,7 @@ int Update(CFwUpdateDlg& dlg, ConsoleWindow& window, const CliOptions& o, const 
       code = kExitInterrupted;
       break;
     }
-    if (const std::uint32_t a = dlg.engine().state().accepted; a != accepted) {
+    if (const std::uint32_t a = dlg.engine().Snapshot().accepted; a != accepted) {
       accepted = a;
       lastProgress = now;
     } else if (now - lastProgress > timeout) {
@@ -205,36 +222,38 @@ int Update(CFwUpdateDlg& dlg, ConsoleWindow& window, const CliOptions& o, const 
       code = kExitStoppedAnswering;
       break;
     }
-    dlg.OnTimer(UPDATE_TIMER_ID);
+    dlg.OnUpdateTimer();
   }
   window.EndRun();
   if (code < 0) {
-    code = ExitCodeFor(dlg.outcome());
+    code = ExitCodeFor(events.result().outcome);
     if (code == kExitNotVerified) {
       window.Diagnostic(
           "the image was written but the device could not be reached again to verify it");
     }
-    if (code == kExitNoDevice || code == kExitNotVerified) ExplainConnectFailure(dlg, window);
+    if (code == kExitNoDevice || code == kExitNotVerified)
+      ExplainConnectFailure(events.result(), window);
   }
   const char* text = code == kExitStoppedAnswering ? "device stopped answering"
                      : code == kExitInterrupted    ? "interrupted"
                                                    : nullptr;
-  window.Result(code, text != nullptr ? text : window.Text(IDC_STATUS));
+  window.Result(code, text != nullptr ? text : window.LastStatus());
   return code;
 }
 
-int Version(CFwUpdateDlg& dlg, ConsoleWindow& window, const CliOptions& o, const Environment& env) {
+int Version(CFwUpdateDlg& dlg, const RunEvents& events, ConsoleWindow& window, const CliOptions& o,
+            const Environment& env) {
   dlg.engine().SetRegisterDeadline(std::chrono::steady_clock::now() +
                                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                        std::chrono::duration<double>(o.timeoutSeconds)));
   dlg.engine().SetAbortFlag(env.interrupted);
   dlg.OnCheckVersion();
-  int code = ExitCodeFor(dlg.outcome());
+  int code = ExitCodeFor(events.result().outcome);
   if (code == kExitVerifyFailed && env.interrupted != nullptr && env.interrupted->load()) {
     code = kExitInterrupted;
   }
-  if (code == kExitNoDevice) ExplainConnectFailure(dlg, window);
-  window.Result(code, window.Text(IDC_STATUS));
+  if (code == kExitNoDevice) ExplainConnectFailure(events.result(), window);
+  window.Result(code, window.LastStatus());
   return code;
 }
 
@@ -249,8 +268,7 @@ int RunCli(const std::vector<std::string>& args, const Environment& env) {
   ConsoleWindow window(env.out, env.err, {o.json, env.errIsTerminal});
   if (o.command == "info") {
     const auto line = ImageVersionLine(FirmwareImage());
-    window.SetTextColorAndRedraw(IDC_STATUS, kDarkBlue);
-    window.SetItemText(IDC_STATUS, line.value_or("Ready"));
+    window.Status(kDarkBlue, line.value_or("Ready"));
     window.Result(kExitOk, line.value_or("Ready"));
     return kExitOk;
   }
@@ -265,9 +283,12 @@ int RunCli(const std::vector<std::string>& args, const Environment& env) {
       std::clamp(o.timeoutSeconds * 1000.0, 1.0, double{hid::kReadTimeoutMs}));
   options.runLockName = env.runLockName;
   if (o.trace) options.tracer = Trace;
+  RunEvents events;
+  options.events = &events;
   CFwUpdateDlg dlg(window, options);
   dlg.OnInitDialog();
-  return o.command == "update" ? Update(dlg, window, o, env) : Version(dlg, window, o, env);
+  return o.command == "update" ? Update(dlg, events, window, o, env)
+                               : Version(dlg, events, window, o, env);
 }
 
 }  // namespace quarnel::cli

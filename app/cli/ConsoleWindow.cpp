@@ -129,6 +129,11 @@ void ConsoleWindow::MessageBox(const std::string& text) {
   }
 }
 
+void ConsoleWindow::Status(std::uint32_t colour, const std::string& text) {
+  SetTextColorAndRedraw(IDC_STATUS, colour);
+  SetItemText(IDC_STATUS, text);
+}
+
 void ConsoleWindow::Result(int code, const std::string& text) {
   FinishBar();
   if (style_.json) {

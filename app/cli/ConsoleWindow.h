@@ -5,7 +5,6 @@
 #include <functional>
 #include <map>
 #include <ostream>
-#include <set>
 #include <string>
 
 #include "app/DialogWindow.h"
@@ -26,8 +25,10 @@ class ConsoleWindow final : public DialogWindow {
   // Progress is shown from here on (the bar's start-up position is not news).
   void BeginRun(std::function<const char*()> phase);
   void EndRun();
-  bool TimerActive(unsigned id) const { return timers_.count(id) != 0; }
-  const std::string& Text(int id) { return texts_[id]; }
+  // The status label's latest text.
+  const std::string& LastStatus() const { return lastStatus_; }
+  // Shows a text in the status label, as the dialog would.
+  void Status(std::uint32_t colour, const std::string& text);
   void Result(int code, const std::string& text);
   void Diagnostic(const std::string& text);
 
@@ -39,8 +40,9 @@ class ConsoleWindow final : public DialogWindow {
   void SetProgressRange(int, int) override {}
   void SetProgressPos(int pos) override;
   void MessageBox(const std::string& text) override;
-  void SetTimer(unsigned id, unsigned) override { timers_.insert(id); }
-  void KillTimer(unsigned id) override { timers_.erase(id); }
+  // The command line runs its own loop around the dialog's tick.
+  void SetTimer(unsigned, unsigned) override {}
+  void KillTimer(unsigned) override {}
   void EndDialog(int) override {}
 
  private:
@@ -53,7 +55,6 @@ class ConsoleWindow final : public DialogWindow {
   std::map<int, std::string> texts_;
   std::map<int, std::uint32_t> colours_;
   std::map<int, bool> enabled_;
-  std::set<unsigned> timers_;
   std::string lastStatus_;
   std::function<const char*()> phase_;
   int lastDecile_ = -1;

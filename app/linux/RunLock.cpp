@@ -34,16 +34,18 @@ std::string LockDirectory() {
 
 }  // namespace
 
-std::unique_ptr<RunLock> RunLock::TryAcquire(const std::string& name, std::string& reason) {
+std::unique_ptr<RunLock> RunLock::TryAcquire(const std::string& name, LockFailure& failure) {
   const std::string path = LockDirectory() + "/" + name + ".lock";
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) {
-    reason = "cannot open " + path + ": " + std::strerror(errno);
+    failure = {LockFailureKind::CannotTake, "cannot open " + path + ": " + std::strerror(errno)};
     return nullptr;
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    reason = errno == EWOULDBLOCK ? "another update holds " + path
-                                  : "cannot lock " + path + ": " + std::strerror(errno);
+    failure = errno == EWOULDBLOCK
+                  ? LockFailure{LockFailureKind::HeldByAnother, "another update holds " + path}
+                  : LockFailure{LockFailureKind::CannotTake,
+                                "cannot lock " + path + ": " + std::strerror(errno)};
     ::close(fd);
     return nullptr;
   }

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "hid/windows/WinError.h"
+#include "base/windows/WinError.h"
 
 namespace quarnel {
 
@@ -23,7 +23,7 @@ class MutexLock final : public RunLock {
 
 }  // namespace
 
-std::unique_ptr<RunLock> RunLock::TryAcquire(const std::string& name, std::string& reason) {
+std::unique_ptr<RunLock> RunLock::TryAcquire(const std::string& name, LockFailure& failure) {
   // Backslashes would name a namespace: keep the name a plain one.
   std::string plain = name;
   for (char& c : plain) {
@@ -32,12 +32,12 @@ std::unique_ptr<RunLock> RunLock::TryAcquire(const std::string& name, std::strin
   const std::string full = "Local\\" + plain;
   HANDLE mutex = CreateMutexA(nullptr, FALSE, full.c_str());
   if (mutex == nullptr) {
-    reason = win::LastErrorText("CreateMutex " + full);
+    failure = {LockFailureKind::CannotTake, win::LastErrorText("CreateMutex " + full)};
     return nullptr;
   }
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(mutex);
-    reason = "another update holds " + full;
+    failure = {LockFailureKind::HeldByAnother, "another update holds " + full};
     return nullptr;
   }
   return std::make_unique<MutexLock>(mutex);

@@ -9,6 +9,8 @@
 #include <climits>
 #include <cstring>
 
+#include "base/linux/UniqueFd.h"
+
 namespace quarnel::hid {
 
 namespace {
@@ -18,7 +20,6 @@ using Clock = std::chrono::steady_clock;
 class FdChannel final : public Channel {
  public:
   FdChannel(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
-  ~FdChannel() override { ::close(fd_); }
   FdChannel(const FdChannel&) = delete;
   FdChannel& operator=(const FdChannel&) = delete;
 
@@ -33,7 +34,7 @@ class FdChannel final : public Channel {
     const std::size_t want = std::clamp<std::size_t>(length, 2, kReportSize) - 1;
     ssize_t n = 0;
     do {
-      n = ::read(fd_, data, want);
+      n = ::read(fd_.get(), data, want);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return Failure("read", errno);
     if (n == 0) return Disconnected();
@@ -48,19 +49,24 @@ class FdChannel final : public Channel {
   IoResult Write(const Report& report, std::uint32_t length, std::uint32_t timeoutMs) override {
     short revents = 0;
     if (const int ready = Wait(POLLOUT, timeoutMs, revents); ready <= 0)
-      return ready == 0 ? IoResult{IoStatus::TimedOut, 0, name_ + ": write timed out"}
+      return ready == 0 ? IoResult{IoStatus::TimedOut,
+                                   0,
+                                   {FailureKind::TimedOut, name_, name_ + ": write timed out"}}
                         : Failure("poll", errno);
     if ((revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 || (revents & POLLOUT) == 0)
       return Disconnected();
     const std::size_t n = std::min<std::size_t>(length, kReportSize);
     ssize_t written = 0;
     do {
-      written = ::write(fd_, report.data(), n);
+      written = ::write(fd_.get(), report.data(), n);
     } while (written < 0 && errno == EINTR);
     if (written < 0) return Failure("write", errno);
     if (static_cast<std::size_t>(written) != n)
-      return {IoStatus::Failed, 0,
-              name_ + ": wrote " + std::to_string(written) + " of " + std::to_string(n) + " bytes"};
+      return {
+          IoStatus::Failed,
+          0,
+          {FailureKind::IoError, name_,
+           name_ + ": wrote " + std::to_string(written) + " of " + std::to_string(n) + " bytes"}};
     return {IoStatus::Ok, static_cast<std::uint32_t>(written), {}};
   }
 
@@ -72,7 +78,7 @@ class FdChannel final : public Channel {
     for (;;) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
       const auto ms = std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX);
-      pollfd p{fd_, events, 0};
+      pollfd p{fd_.get(), events, 0};
       const int ready = ::poll(&p, 1, static_cast<int>(ms));
       if (ready < 0 && errno == EINTR) continue;
       revents = p.revents;
@@ -80,15 +86,20 @@ class FdChannel final : public Channel {
     }
   }
 
-  IoResult Disconnected() const { return {IoStatus::Failed, 0, name_ + ": device disconnected"}; }
+  IoResult Disconnected() const {
+    return {IoStatus::Failed, 0, {FailureKind::Gone, name_, name_ + ": device disconnected"}};
+  }
 
   IoResult Failure(const char* what, int error) const {
     // What a hidraw node answers once its device has been unplugged.
     if (error == ENODEV || error == EIO || error == ESHUTDOWN) return Disconnected();
-    return {IoStatus::Failed, 0, name_ + ": " + what + " failed: " + std::strerror(error)};
+    return {
+        IoStatus::Failed,
+        0,
+        {FailureKind::IoError, name_, name_ + ": " + what + " failed: " + std::strerror(error)}};
   }
 
-  int fd_;
+  UniqueFd fd_;
   std::string name_;
 };
 

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/linux/UniqueFd.h"
 #include "hid/ReportDescriptor.h"
 #include "hid/linux/FdChannel.h"
 
@@ -22,23 +23,6 @@ namespace quarnel::hid {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Closes a descriptor that was not handed on.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 int OpenNode(const std::string& node) {
   return ::open(node.c_str(), O_RDWR | O_CLOEXEC);
@@ -114,22 +98,23 @@ bool NodeNumber(std::string_view name, unsigned& number) {
   return ec == std::errc{} && end == name.data() + name.size();
 }
 
-std::string OpenError(const std::string& node, int error) {
+LinkFailure OpenError(const std::string& node, int error) {
   switch (error) {
     case EACCES:
     case EPERM:
-      return "permission denied on " + node +
-             " (to allow access, see \"Linux device access\" in the README)";
+      return {FailureKind::PermissionDenied, node,
+              "permission denied on " + node +
+                  " (to allow access, see \"Linux device access\" in the README)"};
     case ENOENT:
     case ENODEV:
     case ENXIO:
-      return node + " is gone (was the device unplugged?)";
+      return {FailureKind::Gone, node, node + " is gone (was the device unplugged?)"};
     case EBUSY:
-      return node + " is in use by another program";
+      return {FailureKind::InUse, node, node + " is in use by another program"};
     case 0:
-      return "cannot open " + node;
+      return {FailureKind::IoError, node, "cannot open " + node};
     default:
-      return "cannot open " + node + ": " + std::strerror(error);
+      return {FailureKind::IoError, node, "cannot open " + node + ": " + std::strerror(error)};
   }
 }
 
@@ -166,7 +151,7 @@ class HidrawBus final : public Bus {
     return found;
   }
 
-  bool Open(const InterfaceInfo& info, OpenedInterface& out, std::string& reason) override {
+  bool Open(const InterfaceInfo& info, OpenedInterface& out, LinkFailure& reason) override {
     const std::string& node = info.path;
     errno = 0;
     UniqueFd fd(config_.open(node));
@@ -176,23 +161,27 @@ class HidrawBus final : public Bus {
     }
     // Held as long as the descriptor stays open, so two programs never talk to it at once.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-      reason = errno == EWOULDBLOCK ? OpenError(node, EBUSY)
-                                    : "cannot lock " + node + ": " + std::strerror(errno);
+      reason = errno == EWOULDBLOCK
+                   ? OpenError(node, EBUSY)
+                   : LinkFailure{FailureKind::IoError, node,
+                                 "cannot lock " + node + ": " + std::strerror(errno)};
       return false;
     }
     std::vector<std::uint8_t> descriptor;
     if (!config_.readDescriptor(fd.get(), descriptor)) {
-      reason = "cannot read the report descriptor of " + node + ": " + std::strerror(errno);
+      reason = {FailureKind::IoError, node,
+                "cannot read the report descriptor of " + node + ": " + std::strerror(errno)};
       return false;
     }
     std::string why;
     const auto layout = ParseReportDescriptor(descriptor, why);
     if (!layout) {
-      reason = node + ": unusable report descriptor: " + why;
+      reason = {FailureKind::UnsupportedReports, node,
+                node + ": unusable report descriptor: " + why};
       return false;
     }
     if (!FitsReportBuffers(*layout, kReportSize, why)) {
-      reason = node + ": " + why;
+      reason = {FailureKind::UnsupportedReports, node, node + ": " + why};
       return false;
     }
     out.inputLength = static_cast<std::uint32_t>(layout->InputLength());

@@ -14,9 +14,9 @@ extern "C" {
 #include <optional>
 #include <vector>
 
+#include "base/windows/WinError.h"
 #include "hid/DeviceBus.h"
 #include "hid/windows/WinChannel.h"
-#include "hid/windows/WinError.h"
 
 namespace quarnel::hid {
 
@@ -109,40 +109,38 @@ class SetupApiBus final : public Bus {
     return found;
   }
 
-  bool Open(const InterfaceInfo& info, OpenedInterface& out, std::string& reason) override {
+  bool Open(const InterfaceInfo& info, OpenedInterface& out, LinkFailure& reason) override {
+    const auto fail = [&](FailureKind kind, const std::string& detail) {
+      reason = {kind, info.path, info.path + ": " + detail};
+      return false;
+    };
+    // The kind of failure the last Win32 error means, with its words.
+    const auto failLast = [&](const char* what) {
+      const DWORD code = GetLastError();
+      return fail(win::FailureKindOf(code), std::string(what) + " failed: " + win::ErrorText(code));
+    };
     win::InterfaceHandles handles;
     handles.query = OpenPath(info.path, 0, 0);
-    if (!handles.query.valid()) {
-      reason = info.path + ": " + win::LastErrorText("opening the interface");
-      return false;
-    }
+    if (!handles.query.valid()) return failLast("opening the interface");
     handles.write = OpenPath(info.path, GENERIC_WRITE, FILE_FLAG_OVERLAPPED);
-    if (!handles.write.valid()) {
-      reason = info.path + ": " + win::LastErrorText("opening the interface for writing");
-      return false;
-    }
+    if (!handles.write.valid()) return failLast("opening the interface for writing");
     handles.read = OpenPath(info.path, GENERIC_READ, FILE_FLAG_OVERLAPPED);
-    if (!handles.read.valid()) {
-      reason = info.path + ": " + win::LastErrorText("opening the interface for reading");
-      return false;
-    }
+    if (!handles.read.valid()) return failLast("opening the interface for reading");
     PreparsedData preparsed;
-    if (!HidD_GetPreparsedData(handles.query.get(), preparsed.out())) {
-      reason = info.path + ": " + win::LastErrorText("reading the report descriptor");
-      return false;
-    }
+    if (!HidD_GetPreparsedData(handles.query.get(), preparsed.out()))
+      return failLast("reading the report descriptor");
     HIDP_CAPS caps{};
     const NTSTATUS status = HidP_GetCaps(preparsed.get(), &caps);
     if (status != HIDP_STATUS_SUCCESS) {
-      reason = info.path + ": the report lengths cannot be read (status " +
-               std::to_string(static_cast<unsigned long>(status)) + ")";
-      return false;
+      return fail(FailureKind::UnsupportedReports,
+                  "the report lengths cannot be read (status " +
+                      std::to_string(static_cast<unsigned long>(status)) + ")");
     }
     if (caps.InputReportByteLength > kReportSize || caps.OutputReportByteLength > kReportSize) {
-      reason = info.path + ": reports of " + std::to_string(caps.InputReportByteLength) +
-               " bytes in and " + std::to_string(caps.OutputReportByteLength) +
-               " bytes out do not fit 64-byte reports";
-      return false;
+      return fail(FailureKind::UnsupportedReports,
+                  "reports of " + std::to_string(caps.InputReportByteLength) + " bytes in and " +
+                      std::to_string(caps.OutputReportByteLength) +
+                      " bytes out do not fit 64-byte reports");
     }
     auto channel = win::MakeWinChannel(std::move(handles), info.path, reason);
     if (channel == nullptr) return false;

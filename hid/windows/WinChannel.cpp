@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "hid/windows/WinError.h"
+#include "base/windows/WinError.h"
 
 namespace quarnel::win {
 
@@ -53,7 +53,10 @@ class WinChannel final : public hid::Channel {
     switch (done ? WAIT_OBJECT_0 : WaitForSingleObject(read_.event.get(), timeoutMs)) {
       case WAIT_OBJECT_0:
         if (!GetOverlappedResult(h, &read_.overlapped, &count, FALSE)) return Failure("read");
-        if (count == 0) return {IoStatus::Failed, 0, name_ + ": device disconnected"};
+        if (count == 0)
+          return {IoStatus::Failed,
+                  0,
+                  {hid::FailureKind::Gone, name_, name_ + ": device disconnected"}};
         return Deliver(report, count);
       case WAIT_TIMEOUT:
         // The report may land while the read is being cancelled: then it counts.
@@ -86,8 +89,10 @@ class WinChannel final : public hid::Channel {
     // A write that does not finish in time has failed: the device is not taking reports.
     const IoResult failed =
         wait == WAIT_TIMEOUT
-            ? IoResult{IoStatus::Failed, 0,
-                       name_ + ": write timed out after " + std::to_string(timeoutMs) + " ms"}
+            ? IoResult{IoStatus::Failed,
+                       0,
+                       {hid::FailureKind::TimedOut, name_,
+                        name_ + ": write timed out after " + std::to_string(timeoutMs) + " ms"}}
             : Failure("waiting for a write");
     CancelIoEx(h, &write_.overlapped);
     GetOverlappedResult(h, &write_.overlapped, &count, TRUE);
@@ -102,7 +107,8 @@ class WinChannel final : public hid::Channel {
   }
 
   IoResult Failure(const char* what) const {
-    return {IoStatus::Failed, 0, name_ + ": " + LastErrorText(what)};
+    const DWORD code = GetLastError();
+    return {IoStatus::Failed, 0, {FailureKindOf(code), name_, name_ + ": " + LastErrorText(what)}};
   }
 
   InterfaceHandles handles_;
@@ -113,12 +119,34 @@ class WinChannel final : public hid::Channel {
 
 }  // namespace
 
+hid::FailureKind FailureKindOf(std::uint32_t code) {
+  switch (code) {
+    case ERROR_ACCESS_DENIED:
+      return hid::FailureKind::PermissionDenied;
+    case ERROR_SHARING_VIOLATION:
+      return hid::FailureKind::InUse;
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_BROKEN_PIPE:
+    case ERROR_PIPE_NOT_CONNECTED:
+    case ERROR_NO_DATA:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_OPERATION_ABORTED:
+      return hid::FailureKind::Gone;
+    default:
+      return hid::FailureKind::IoError;
+  }
+}
+
 std::unique_ptr<hid::Channel> MakeWinChannel(InterfaceHandles handles, std::string name,
-                                             std::string& reason) {
+                                             hid::LinkFailure& reason) {
   UniqueHandle readEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   UniqueHandle writeEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   if (!readEvent.valid() || !writeEvent.valid()) {
-    reason = name + ": " + LastErrorText("CreateEvent");
+    reason = {hid::FailureKind::OutOfResources, name, name + ": " + LastErrorText("CreateEvent")};
     return nullptr;
   }
   return std::make_unique<WinChannel>(std::move(handles), std::move(name), std::move(readEvent),

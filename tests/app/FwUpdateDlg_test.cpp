@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
+#include "emulated/EmulatedBus.h"
 #include "engine/ImageVersion.h"
-#include "hid/emulated/EmulatedBus.h"
 #include "resources/resource.h"
 #include "tests/support/HeadlessWindow.h"
 
@@ -78,13 +78,12 @@ TEST(FwUpdateDlg, InitialisesInOrder) {
   EXPECT_EQ(rig.window.rangeLow, 0);
   EXPECT_EQ(rig.window.rangeHigh, 100);
   EXPECT_EQ(rig.window.progress, 0);
-  EXPECT_EQ(rig.dlg->engine().state().sequence, 1);
-  EXPECT_EQ(rig.dlg->engine().state().finished.load(), 1);
+  EXPECT_EQ(rig.dlg->engine().Snapshot().sequence, 1);
+  EXPECT_TRUE(rig.dlg->engine().Snapshot().finished);
 }
 
 TEST(FwUpdateDlg, ImageWithoutHeaderKeepsReady) {
   const std::vector<std::uint8_t> plain(64, 0x5A);
-  Device device(0x7029);
   HeadlessWindow window;
   EmulatedBus bus(std::make_shared<Device>(0x7029));
   DialogOptions o = FastOptions(bus);
@@ -115,8 +114,8 @@ TEST(FwUpdateDlg, FullUpdateUnderEachProduct) {
     rig.dlg->OnStartUpdate();
     EXPECT_EQ(rig.window.texts[IDC_STATUS], "Processing...");
     EXPECT_EQ(rig.window.colours[IDC_STATUS], kDarkRed);
-    EXPECT_EQ(rig.dlg->engine().state().alternateFraming, c.alternate ? 1 : 0);
-    EXPECT_EQ(rig.dlg->engine().state().chunkSize, c.alternate ? 16 : 8);
+    EXPECT_EQ(rig.dlg->engine().framing(), c.alternate ? Framing::Alternate : Framing::Standard);
+    EXPECT_EQ(rig.dlg->engine().Snapshot().chunkSize, c.alternate ? 16 : 8);
     EXPECT_FALSE(rig.window.enabled[IDC_START_UPDATE]);
     EXPECT_FALSE(rig.window.enabled[IDC_CHECK_VERSION]);
     // The dots of the fallbacks tried, each in its colour, before the write phase.
@@ -277,7 +276,7 @@ TEST(FwUpdateDlg, IdFieldsAreReadAsHex) {
     Rig rig(0x2004);
     rig.window.texts[IDC_VENDOR_ID] = "";
     rig.dlg->OnStartUpdate();
-    EXPECT_EQ(rig.dlg->engine().state().alternateFraming, 1);
+    EXPECT_EQ(rig.dlg->engine().framing(), Framing::Alternate);
     rig.dlg->OnExit();
   }
 }
@@ -285,7 +284,7 @@ TEST(FwUpdateDlg, IdFieldsAreReadAsHex) {
 TEST(FwUpdateDlg, OutOfMemoryForTheLink) {
   Rig rig(0x7029);
   DialogOptions o = FastOptions(rig.bus);
-  o.allocateLink = [](hid::Bus&) -> CHidApp* { return nullptr; };
+  o.allocateLink = [](hid::Bus&) -> std::unique_ptr<CHidApp> { return nullptr; };
   CFwUpdateDlg dlg(rig.window, o);
   dlg.OnInitDialog();
   dlg.OnStartUpdate();
@@ -310,9 +309,9 @@ TEST(FwUpdateDlg, WorkerThatCannotStart) {
 
 TEST(FwUpdateDlg, SecondUpdateIsRefusedWhileOneRuns) {
   Rig rig(0x7029);
-  std::string reason;
+  LockFailure reason;
   const auto held = RunLock::TryAcquire(UniqueLockName(), reason);
-  ASSERT_NE(held, nullptr) << reason;
+  ASSERT_NE(held, nullptr) << reason.detail;
   rig.dlg->OnStartUpdate();
   EXPECT_EQ(rig.window.messages, std::vector<std::string>{"Another firmware update is running."});
   EXPECT_EQ(rig.window.texts[IDC_STATUS], "Fail to connect device!");
@@ -323,7 +322,7 @@ TEST(FwUpdateDlg, SecondUpdateIsRefusedWhileOneRuns) {
 TEST(FwUpdateDlg, RunLockIsHeldUntilTheVerdict) {
   Rig rig(0x7029);
   rig.dlg->OnStartUpdate();
-  std::string reason;
+  LockFailure reason;
   EXPECT_EQ(RunLock::TryAcquire(UniqueLockName(), reason), nullptr);
   rig.Run();
   EXPECT_NE(RunLock::TryAcquire(UniqueLockName(), reason), nullptr);
@@ -334,7 +333,7 @@ TEST(FwUpdateDlg, VersionQueryFormalAndBeta) {
   rig.dlg->OnCheckVersion();
   EXPECT_EQ(rig.window.texts[IDC_STATUS], "Ver. 23.07.0110.0001  2014-01-20.[0]  (Formal Release)");
   EXPECT_EQ(rig.window.colours[IDC_STATUS], kDarkGreen);
-  EXPECT_EQ(rig.dlg->engine().state().sequence, 10);
+  EXPECT_EQ(rig.dlg->engine().Snapshot().sequence, 10);
   EXPECT_TRUE(rig.window.enabled[IDC_START_UPDATE]);
   rig.device->SetRegister(72, 0x00);
   rig.device->SetRegister(61, 0x24);
@@ -354,10 +353,10 @@ TEST(FwUpdateDlg, VersionQueryOfASilentDevice) {
   EXPECT_EQ(window.texts[IDC_STATUS], "Fail to get firmware version!");
   EXPECT_EQ(window.colours[IDC_STATUS], kDarkRed);
   // Only the first register was tried, and its sequence number is used up.
-  EXPECT_EQ(dlg.engine().state().sequence, 2);
+  EXPECT_EQ(dlg.engine().Snapshot().sequence, 2);
   EXPECT_EQ(dlg.outcome(), Outcome::VersionFailed);
   dlg.OnCheckVersion();
-  EXPECT_EQ(dlg.engine().state().sequence, 3);
+  EXPECT_EQ(dlg.engine().Snapshot().sequence, 3);
 }
 
 TEST(FwUpdateDlg, FullUpdateWithTheDevicesOwnWritePause) {
@@ -383,8 +382,8 @@ class TwoUnitBus final : public hid::Bus {
     return calls_++ % 2 == 0 ? std::vector{ia, ib} : std::vector{ib, ia};
   }
   bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            std::string& reason) override {
-    out.channel = emulated::OpenTransport(info.path == "a" ? a_ : b_, reason);
+            hid::LinkFailure& reason) override {
+    out.channel = hid::OpenLoopback(info.path == "a" ? a_ : b_, reason);
     out.inputLength = out.outputLength = 64;
     return out.channel != nullptr;
   }

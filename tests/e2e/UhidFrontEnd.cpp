@@ -4,11 +4,11 @@
 #include <charconv>
 #include <string_view>
 
+#include "base/Text.h"
+
 namespace quarnel::e2e {
 
 namespace {
-
-using emulated::ParseNumber;
 
 bool ParseByte(std::string_view text, std::uint8_t& value) {
   std::uint32_t n = 0;

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "emulated/EmulatedDevice.h"
 #include "engine/Reports.h"
-#include "hid/emulated/EmulatedDevice.h"
 
 namespace quarnel::e2e {
 

@@ -30,9 +30,10 @@
 #include <utility>
 #include <vector>
 
-#include "hid/emulated/EmulatedDevice.h"
+#include "emulated/Descriptor.h"
+#include "emulated/EmulatedDevice.h"
+#include "engine/Products.h"
 #include "tests/e2e/UhidFrontEnd.h"
-#include "tests/hid/VendorDescriptor.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ class UhidDevice {
     uniq_ = "e2e-" + std::to_string(::getpid());
     // Vendor-defined, without report IDs: the layout the real unit has (or a wider one).
     const auto bytes = static_cast<std::uint8_t>(options_.reportBytes);
-    const auto descriptor = quarnel::hid::test_support::VendorDescriptor(bytes, bytes);
+    const auto descriptor = quarnel::emulated::VendorDescriptor(bytes, bytes);
     uhid_event ev{};
     ev.type = UHID_CREATE2;
     CopyString(ev.u.create2.name, sizeof ev.u.create2.name, "Emulated audio interface (uhid)");
@@ -93,7 +94,7 @@ class UhidDevice {
     CopyString(ev.u.create2.uniq, sizeof ev.u.create2.uniq, uniq_);
     ev.u.create2.rd_size = static_cast<std::uint16_t>(descriptor.size());
     ev.u.create2.bus = BUS_USB;
-    ev.u.create2.vendor = emulated::kVendorId;
+    ev.u.create2.vendor = quarnel::kVendorId;
     ev.u.create2.product = options_.productId;
     ev.u.create2.version = 0x0100;
     std::memcpy(ev.u.create2.rd_data, descriptor.data(), descriptor.size());

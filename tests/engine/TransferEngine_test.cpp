@@ -19,10 +19,18 @@ struct EngineRig {
     EXPECT_TRUE(link.Open(0x1852, 0x7029));
     engine.SetLink(&link);
     engine.SetPauses(0, 1);
-    engine.state().alternateFraming = alternate ? 1 : 0;
-    engine.state().chunkSize = alternate ? kAlternateChunk : kStandardChunk;
+    engine.SetFraming(alternate ? Framing::Alternate : Framing::Standard,
+                      alternate ? kAlternateChunk : kStandardChunk);
   }
   void Answer(const Report& r, std::uint32_t count = 64) { script->answers.push_back({r, count}); }
+  TransferSnapshot State() const { return engine.Snapshot(); }
+  // Whether the step that comes next sends a request (rather than waiting for an answer):
+  // takes that step with no answer queued and looks.
+  bool SendsNext() {
+    const std::size_t before = script->written.size();
+    engine.WriteStep();
+    return script->written.size() != before;
+  }
 
   std::shared_ptr<Script> script;
   ScriptedBus bus;
@@ -32,17 +40,16 @@ struct EngineRig {
 
 TEST(TransferEngine, WritePhaseEndsWithTheLastChunkAccepted) {
   EngineRig rig;
-  TransferState& s = rig.engine.state();
   rig.engine.SetupPhase(Phase::Write);
   const std::size_t requests = FirmwareImage().size() / 8;
   for (std::size_t i = 0; i < requests; ++i) {
     rig.engine.WriteStep();  // send
-    rig.Answer(BuildTransferAnswer(Framing::Standard, s.sequence, {}));
+    rig.Answer(BuildTransferAnswer(Framing::Standard, rig.State().sequence, {}));
     rig.engine.WriteStep();  // accept
   }
-  EXPECT_EQ(s.finished.load(), 1);
-  EXPECT_EQ(s.currentAddress, 12288);
-  EXPECT_EQ(s.progress.load(), 50);
+  EXPECT_TRUE(rig.State().finished);
+  EXPECT_EQ(rig.State().bytesDone, 12288u);
+  EXPECT_EQ(rig.State().progress, 50);
   ASSERT_EQ(rig.script->written.size(), requests);
   const Report& last = rig.script->written.back();
   EXPECT_EQ((last[StandardLayout::addressHigh] << 8) | last[StandardLayout::addressLow], 12280);
@@ -52,27 +59,25 @@ TEST(TransferEngine, WritePhaseEndsWithTheLastChunkAccepted) {
 
 TEST(TransferEngine, WrongSequenceIsIgnoredWithoutResending) {
   EngineRig rig;
-  TransferState& s = rig.engine.state();
-  s.sequence = 9;
+  rig.engine.SetSequence(9);
   rig.engine.SetupPhase(Phase::Write);
   rig.engine.WriteStep();
   rig.Answer(BuildTransferAnswer(Framing::Standard, 8, {}));     // stale
   rig.Answer(BuildTransferAnswer(Framing::Standard, 9, {}), 2);  // too short
   rig.engine.WriteStep();
   rig.engine.WriteStep();
-  EXPECT_EQ(s.sendDue, 0u);
-  EXPECT_EQ(s.sequence, 9);
+  EXPECT_FALSE(rig.SendsNext());
+  EXPECT_EQ(rig.State().sequence, 9);
   rig.engine.WriteStep();  // nothing there: still waiting, nothing sent
   EXPECT_EQ(rig.script->written.size(), 1u);
   rig.Answer(BuildTransferAnswer(Framing::Standard, 9, {}));
   rig.engine.WriteStep();
-  EXPECT_EQ(s.sequence, 10);
-  EXPECT_EQ(s.sendDue, 1u);
+  EXPECT_EQ(rig.State().sequence, 10);
+  EXPECT_TRUE(rig.SendsNext());
 }
 
 TEST(TransferEngine, AlternateAnswersAreNeverComparedWithTheSequence) {
   EngineRig rig(FirmwareImage(), true);
-  TransferState& s = rig.engine.state();
   rig.engine.SetupPhase(Phase::Write);
   rig.engine.WriteStep();
   const Report& sent = rig.script->written.at(0);
@@ -80,63 +85,65 @@ TEST(TransferEngine, AlternateAnswersAreNeverComparedWithTheSequence) {
   EXPECT_EQ(sent[AlternateLayout::length], 16);
   rig.Answer(BuildTransferAnswer(Framing::Alternate, 0, {}));
   rig.engine.WriteStep();
-  EXPECT_EQ(s.sendDue, 1u);
-  EXPECT_EQ(s.sequence, 2);  // still advanced per accepted answer
+  EXPECT_EQ(rig.State().sequence, 2);  // still advanced per accepted answer
+  EXPECT_TRUE(rig.SendsNext());
 }
 
 TEST(TransferEngine, ReadBackFillsTheBufferAndMovesProgressFromFifty) {
   std::vector<std::uint8_t> image(32);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 3);
   EngineRig rig(image);
-  TransferState& s = rig.engine.state();
-  s.readBack.fill(0xEE);
   rig.engine.SetupPhase(Phase::ReadBack);
-  EXPECT_EQ(s.readBack[0], 0);  // cleared for the phase
   std::vector<int> progress;
-  while (s.finished == 0) {
+  while (!rig.State().finished) {
     rig.engine.ReadBackStep();
     const Report& q = rig.script->written.back();
-    const auto at = static_cast<std::size_t>((q[StandardLayout::addressHigh] << 8) | q[StandardLayout::addressLow]);
+    const auto at = static_cast<std::size_t>((q[StandardLayout::addressHigh] << 8) |
+                                             q[StandardLayout::addressLow]);
     EXPECT_EQ(q[StandardLayout::command], kCommandRead);
-    rig.Answer(BuildTransferAnswer(Framing::Standard, s.sequence, std::span(image).subspan(at, 8)));
+    rig.Answer(BuildTransferAnswer(Framing::Standard, rig.State().sequence,
+                                   std::span(image).subspan(at, 8)));
     rig.engine.ReadBackStep();
-    progress.push_back(s.progress);
+    progress.push_back(rig.State().progress);
   }
   EXPECT_EQ(progress, (std::vector<int>{62, 75, 87, 100}));
-  EXPECT_TRUE(std::equal(image.begin(), image.end(), s.readBack.begin()));
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), rig.engine.ReadBack().begin()));
+  rig.engine.SetupPhase(Phase::ReadBack);
+  EXPECT_EQ(rig.engine.ReadBack()[1], 0);  // cleared for the next phase
 }
 
 TEST(TransferEngine, ReadBackNeverWritesPastItsBuffer) {
   const std::vector<std::uint8_t> image(kReadBackSize, 0x11);
   EngineRig rig(image);
-  TransferState& s = rig.engine.state();
   rig.engine.SetupPhase(Phase::ReadBack);
-  s.currentAddress = static_cast<std::uint16_t>(kReadBackSize - 8);
-  rig.engine.ReadBackStep();
-  // A device answering 61 bytes for the last 8 asked for: only 8 fit.
-  rig.Answer(
-      BuildTransferAnswer(Framing::Standard, s.sequence, std::vector<std::uint8_t>(61, 0x11)));
-  rig.engine.ReadBackStep();
-  EXPECT_EQ(s.finished.load(), 1);
-  EXPECT_EQ(s.readBack[kReadBackSize - 1], 0x11);
+  const std::size_t requests = kReadBackSize / 8;
+  for (std::size_t i = 0; i < requests; ++i) {
+    rig.engine.ReadBackStep();
+    // A device answering 61 bytes for the last 8 asked for: only 8 fit.
+    const std::size_t bytes = i + 1 == requests ? 61 : 8;
+    rig.Answer(BuildTransferAnswer(Framing::Standard, rig.State().sequence,
+                                   std::vector<std::uint8_t>(bytes, 0x11)));
+    rig.engine.ReadBackStep();
+  }
+  EXPECT_TRUE(rig.State().finished);
+  EXPECT_EQ(rig.engine.ReadBack()[kReadBackSize - 1], 0x11);
 }
 
 TEST(TransferEngine, RegisterReadRetriesAndAlwaysAdvancesTheSequence) {
   EngineRig rig;
-  TransferState& s = rig.engine.state();
-  s.sequence = 255;
+  rig.engine.SetSequence(255);
   rig.Answer(BuildRegisterAnswer(254, 0x99));  // an old answer
   rig.Answer(BuildRegisterAnswer(255, 0x23), 3);
   std::uint8_t value = 0;
   EXPECT_TRUE(rig.engine.ReadRegister(61, 4, value));
   EXPECT_EQ(value, 0x23);
-  EXPECT_EQ(s.sequence, 1);
+  EXPECT_EQ(rig.State().sequence, 1);
   EXPECT_EQ(rig.script->written.size(), 1u);
 
   // Unanswered: 100 sends of 100 reads each, then the next sequence number all the same.
   EXPECT_FALSE(rig.engine.ReadRegister(72, 4, value));
   EXPECT_EQ(value, 0xFF);
-  EXPECT_EQ(s.sequence, 2);
+  EXPECT_EQ(rig.State().sequence, 2);
   EXPECT_EQ(rig.script->written.size(), 101u);
 }
 
@@ -146,7 +153,7 @@ TEST(TransferEngine, RegisterReadGivesUpAtItsDeadline) {
   std::uint8_t value = 0;
   EXPECT_FALSE(rig.engine.ReadRegister(60, 4, value));
   EXPECT_EQ(rig.script->written.size(), 0u);
-  EXPECT_EQ(rig.engine.state().sequence, 2);
+  EXPECT_EQ(rig.State().sequence, 2);
 }
 
 TEST(TransferEngine, WorkerIdlesOnADeadLinkAndStopsWhenAsked) {
@@ -156,9 +163,9 @@ TEST(TransferEngine, WorkerIdlesOnADeadLinkAndStopsWhenAsked) {
   ASSERT_TRUE(rig.engine.StartWorker());
   // The first write fails and kills the link; the worker must keep idling, not finish.
   while (rig.script->writeCalls == 0) std::this_thread::yield();
-  EXPECT_EQ(rig.engine.state().finished.load(), 0);
+  EXPECT_FALSE(rig.State().finished);
   rig.engine.JoinWorker();
-  EXPECT_EQ(rig.engine.state().running.load(), 0);
+  EXPECT_FALSE(rig.State().running);
   EXPECT_FALSE(rig.link.connected());
 }
 

@@ -4,14 +4,14 @@
 
 #include <vector>
 
-#include "hid/emulated/EmulatedBus.h"
+#include "emulated/EmulatedBus.h"
+#include "engine/Products.h"
 
 namespace quarnel {
 namespace {
 
 using emulated::Device;
 using emulated::Faults;
-using emulated::kVendorId;
 
 constexpr std::uint16_t kProduct = 0x5028;
 constexpr std::uint8_t kRegister = 72;
@@ -27,7 +27,7 @@ class TapBus final : public hid::Bus {
     return bus_.Enumerate();
   }
   bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            std::string& reason) override {
+            hid::LinkFailure& reason) override {
     if (!bus_.Open(info, out, reason)) return false;
     channel = out.channel.get();
     return true;
@@ -44,9 +44,9 @@ class TapBus final : public hid::Bus {
 class HidAppTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string reason;
-    if (emulated::OpenTransport(std::make_shared<Device>(kProduct), reason) == nullptr)
-      GTEST_SKIP() << "the emulated device cannot be reached here: " << reason;
+    hid::LinkFailure reason;
+    if (hid::OpenLoopback(std::make_shared<Device>(kProduct), reason) == nullptr)
+      GTEST_SKIP() << "the emulated device cannot be reached here: " << reason.detail;
   }
   void Connect(Faults faults = {}) {
     bus_ = std::make_unique<TapBus>(faults);

@@ -4,14 +4,14 @@
 
 #include <vector>
 
-#include "tests/hid/VendorDescriptor.h"
+#include "emulated/Descriptor.h"
 
 namespace quarnel::hid {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-using test_support::VendorDescriptor;
+using emulated::VendorDescriptor;
 
 std::optional<ReportLayout> Parse(const Bytes& d) {
   std::string error;

@@ -26,7 +26,7 @@ class ScriptedBus final : public hid::Bus {
   std::vector<hid::InterfaceInfo> Enumerate() override {
     return {{"scripted", "scripted", vendorId_, productId_}};
   }
-  bool Open(const hid::InterfaceInfo&, hid::OpenedInterface& out, std::string&) override {
+  bool Open(const hid::InterfaceInfo&, hid::OpenedInterface& out, hid::LinkFailure&) override {
     out.channel = std::make_unique<ScriptChannel>(script_);
     out.inputLength = 64;
     out.outputLength = 64;
@@ -46,7 +46,10 @@ class ScriptedBus final : public hid::Bus {
     }
     hid::IoResult Write(const Report& report, std::uint32_t length, std::uint32_t) override {
       ++s_->writeCalls;
-      if (s_->failWrites) return {hid::IoStatus::Failed, 0, "scripted write failure"};
+      if (s_->failWrites)
+        return {hid::IoStatus::Failed,
+                0,
+                {hid::FailureKind::IoError, "scripted", "scripted write failure"}};
       s_->written.push_back(report);
       return {hid::IoStatus::Ok, length, {}};
     }

@@ -1,7 +1,7 @@
 #include "app/gui/windows/WinDialogWindow.h"
 
 #include "app/FwUpdateDlg.h"
-#include "hid/windows/WinError.h"
+#include "base/windows/WinError.h"
 #include "resources/resource.h"
 
 namespace quarnel::win {

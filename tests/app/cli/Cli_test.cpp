@@ -88,7 +88,7 @@ TEST(Cli, InterruptStopsCleanly) {
 }
 
 TEST(Cli, AnotherUpdateRunning) {
-  std::string reason;
+  LockFailure reason;
   const auto held = RunLock::TryAcquire(LockName(), reason);
   ASSERT_NE(held, nullptr);
   const CliRun r = Cli({"--simulate", "update"});

@@ -14,22 +14,22 @@ std::string LockName(const char* what) {
 
 TEST(WindowsRunLock, HeldUntilReleased) {
   const std::string name = LockName("held");
-  std::string reason;
+  LockFailure reason;
   auto first = RunLock::TryAcquire(name, reason);
-  ASSERT_NE(first, nullptr) << reason;
+  ASSERT_NE(first, nullptr) << reason.detail;
   EXPECT_EQ(RunLock::TryAcquire(name, reason), nullptr);
-  EXPECT_NE(reason.find("another update"), std::string::npos) << reason;
+  EXPECT_NE(reason.detail.find("another update"), std::string::npos) << reason.detail;
   // Another name is another lock.
-  EXPECT_NE(RunLock::TryAcquire(LockName("other"), reason), nullptr) << reason;
+  EXPECT_NE(RunLock::TryAcquire(LockName("other"), reason), nullptr) << reason.detail;
   first.reset();
-  EXPECT_NE(RunLock::TryAcquire(name, reason), nullptr) << reason;
+  EXPECT_NE(RunLock::TryAcquire(name, reason), nullptr) << reason.detail;
 }
 
 TEST(WindowsRunLock, BackslashesInTheNameStillMakeALock) {
   const std::string name = LockName("a\\b");
-  std::string reason;
+  LockFailure reason;
   const auto held = RunLock::TryAcquire(name, reason);
-  ASSERT_NE(held, nullptr) << reason;
+  ASSERT_NE(held, nullptr) << reason.detail;
   EXPECT_EQ(RunLock::TryAcquire(name, reason), nullptr);
 }
 

@@ -40,7 +40,7 @@ TEST_F(FdChannelTest, ReadPutsTheReportAfterAZeroIdByteAndCountsIt) {
   r.fill(0xAA);
   Send({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17});
   const IoResult got = channel_->Read(r, 64, 1000);
-  ASSERT_EQ(got.status, IoStatus::Ok) << got.error;
+  ASSERT_EQ(got.status, IoStatus::Ok) << got.failure.detail;
   EXPECT_EQ(got.count, 18u);
   EXPECT_EQ(r[0], 0);
   EXPECT_EQ(r[1], 1);
@@ -72,7 +72,7 @@ TEST_F(FdChannelTest, HangUpFailsOnlyOnceThePendingReportsAreRead) {
   EXPECT_EQ(channel_->Read(r, 64, 1000).status, IoStatus::Ok);
   const IoResult gone = channel_->Read(r, 64, 1000);
   EXPECT_EQ(gone.status, IoStatus::Failed);
-  EXPECT_NE(gone.error.find("node"), std::string::npos) << gone.error;
+  EXPECT_NE(gone.failure.detail.find("node"), std::string::npos) << gone.failure.detail;
   EXPECT_EQ(gone.count, 0u);
 }
 
@@ -81,7 +81,7 @@ TEST_F(FdChannelTest, WriteSendsTheReportIdByteAndTheLength) {
   r[1] = 0x33;
   r[63] = 0x44;
   const IoResult put = channel_->Write(r, 64, 1000);
-  ASSERT_EQ(put.status, IoStatus::Ok) << put.error;
+  ASSERT_EQ(put.status, IoStatus::Ok) << put.failure.detail;
   EXPECT_EQ(put.count, 64u);
   std::uint8_t packet[128];
   ASSERT_EQ(::recv(peer_, packet, sizeof packet, 0), 64);
@@ -94,7 +94,7 @@ TEST_F(FdChannelTest, WriteToAVanishedPeerFails) {
   ClosePeer();
   const IoResult put = channel_->Write(Report{}, 64, 1000);
   EXPECT_EQ(put.status, IoStatus::Failed);
-  EXPECT_FALSE(put.error.empty());
+  EXPECT_FALSE(put.failure.detail.empty());
 }
 
 TEST_F(FdChannelTest, WriteTimesOutWhenThePeerTakesNothing) {

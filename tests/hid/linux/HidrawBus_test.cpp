@@ -12,14 +12,14 @@
 #include <fstream>
 #include <optional>
 
+#include "emulated/Descriptor.h"
 #include "hid/HidApp.h"
-#include "tests/hid/VendorDescriptor.h"
 
 namespace quarnel::hid {
 namespace {
 
 namespace fs = std::filesystem;
-using test_support::VendorDescriptor;
+using emulated::VendorDescriptor;
 
 constexpr std::uint16_t kVendor = 0x1852;
 

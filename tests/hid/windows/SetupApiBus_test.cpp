@@ -2,8 +2,8 @@
 // audio unit: the test checks the search, not what it finds.
 #include <gtest/gtest.h>
 
+#include "emulated/EmulatedDevice.h"
 #include "hid/HidApp.h"
-#include "hid/emulated/EmulatedDevice.h"
 
 namespace quarnel::hid {
 namespace {
@@ -46,7 +46,7 @@ TEST(SetupApiBus, OpenReportsWhatWentWrong) {
       if (any.inputLength != 0) {
         Report report{};
         const IoResult r = any.channel->Read(report, any.inputLength, 20);
-        EXPECT_NE(r.status, IoStatus::Failed) << r.error;
+        EXPECT_NE(r.status, IoStatus::Failed) << r.failure.detail;
       }
     } else {
       EXPECT_FALSE(why.empty()) << info.path;

@@ -74,7 +74,7 @@ TEST(WinChannel, ReadGivesTheCountThatArrived) {
   Report report;
   report.fill(0xAA);
   const auto r = pipe.channel->Read(report, 64, 1000);
-  ASSERT_EQ(r.status, IoStatus::Ok) << r.error;
+  ASSERT_EQ(r.status, IoStatus::Ok) << r.failure.detail;
   EXPECT_EQ(r.count, 10u);
   EXPECT_EQ(report[0], 0);
   EXPECT_EQ(report[9], 9);
@@ -95,7 +95,7 @@ TEST(WinChannel, TimedOutReadLosesNothingAndTouchesNothing) {
   EXPECT_TRUE(std::all_of(report.begin(), report.end(), [](auto b) { return b == 0xAA; }));
   Report next{};
   const auto again = pipe.channel->Read(next, 64, 1000);
-  ASSERT_EQ(again.status, IoStatus::Ok) << again.error;
+  ASSERT_EQ(again.status, IoStatus::Ok) << again.failure.detail;
   EXPECT_EQ(again.count, 64u);
   EXPECT_EQ(next[63], 0x11);
 }
@@ -105,7 +105,7 @@ TEST(WinChannel, WriteSendsTheOutputLength) {
   Report report{};
   for (std::size_t i = 1; i < report.size(); ++i) report[i] = static_cast<std::uint8_t>(i);
   const auto r = pipe.channel->Write(report, 9, 1000);
-  ASSERT_EQ(r.status, IoStatus::Ok) << r.error;
+  ASSERT_EQ(r.status, IoStatus::Ok) << r.failure.detail;
   EXPECT_EQ(r.count, 9u);
   std::vector<std::uint8_t> got;
   ASSERT_TRUE(pipe.Receive(got));
@@ -119,7 +119,7 @@ TEST(WinChannel, WriteThatCannotFinishFailsWithinItsLimit) {
   hid::IoResult r{IoStatus::Ok, 0, {}};
   for (int i = 0; i < 8 && r.status == IoStatus::Ok; ++i) r = pipe.channel->Write(report, 64, 30);
   EXPECT_EQ(r.status, IoStatus::Failed);
-  EXPECT_NE(r.error.find("timed out"), std::string::npos) << r.error;
+  EXPECT_NE(r.failure.detail.find("timed out"), std::string::npos) << r.failure.detail;
 }
 
 TEST(WinChannel, ClosedFarEndFailsReadsWithAReason) {
@@ -128,7 +128,7 @@ TEST(WinChannel, ClosedFarEndFailsReadsWithAReason) {
   Report report{};
   const auto r = pipe.channel->Read(report, 64, 1000);
   EXPECT_EQ(r.status, IoStatus::Failed);
-  EXPECT_EQ(r.error.rfind("test pipe: ", 0), 0u) << r.error;
+  EXPECT_EQ(r.failure.detail.rfind("test pipe: ", 0), 0u) << r.failure.detail;
   EXPECT_EQ(pipe.channel->Write(report, 64, 1000).status, IoStatus::Failed);
 }
 

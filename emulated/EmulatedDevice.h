@@ -12,12 +12,12 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/FirmwareImage.h"
 #include "engine/Reports.h"
+#include "hid/Loopback.h"
 
 namespace quarnel::emulated {
 
-inline constexpr std::uint16_t kVendorId = 0x1852;
-inline constexpr std::size_t kEepromSize = 16384;
 // Input and output reports of the device, report-ID byte included.
 inline constexpr std::uint32_t kReportLength = 64;
 
@@ -32,29 +32,27 @@ struct Faults {
   bool refuseWrites = false;     // writes are acknowledged but the EEPROM keeps its bytes
 };
 
-// A number of an option: in `base` (10 or 16), or hexadecimal when written with 0x.
-bool ParseNumber(std::string_view text, std::uint32_t& value, int base = 10);
-
 // Parses one testing-aid option "KIND[:N]" into `faults`; false with `error` set otherwise.
 bool ParseFault(const std::string& option, Faults& faults, std::string& error);
 
-Framing FramingForProduct(std::uint16_t productId);
+// The version registers of a unit that runs `image`: they mirror its version header (all
+// 0 where it has none) and say it is a formal release.
+std::array<std::uint8_t, 256> RegistersFor(std::span<const std::uint8_t> image);
 
-class Device {
+class Device final : public hid::ReportServer {
  public:
-  struct Outcome {
-    std::vector<Report> answers;  // report-ID byte first
-    std::uint32_t delayMs = 0;
-    bool vanish = false;  // disconnect after sending the answers
-  };
+  using Outcome = hid::ServedAnswer;
 
-  explicit Device(std::uint16_t productId, Faults faults = {});
+  // A unit with an erased EEPROM whose registers say it runs `image`.
+  explicit Device(std::uint16_t productId, Faults faults = {},
+                  std::span<const std::uint8_t> image = FirmwareImage());
 
   std::uint16_t productId() const { return productId_; }
   Framing framing() const { return framing_; }
 
   // Takes one output report (report-ID byte first) and says what the device sends back.
   Outcome Handle(std::span<const std::uint8_t> report);
+  hid::ServedAnswer Serve(std::span<const std::uint8_t> report) override { return Handle(report); }
 
   bool vanished() const;
   std::uint32_t requests() const;

@@ -1,4 +1,4 @@
-#include "app/DialogWindow.h"
+#include "base/Colour.h"
 
 #include <cstdio>
 

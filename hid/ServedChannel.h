@@ -1,16 +1,16 @@
-// The link's end of an emulated device's transport, owning whatever serves the far end.
+// The link's end of a loopback transport, owning whatever serves the far end.
 #pragma once
 
 #include <memory>
 
 #include "hid/DeviceBus.h"
 
-namespace quarnel::emulated {
+namespace quarnel::hid {
 
-class ServedChannel final : public hid::Channel {
+class ServedChannel final : public Channel {
  public:
   // `server` is any object whose destruction stops and joins the serving thread.
-  ServedChannel(std::unique_ptr<hid::Channel> link, std::shared_ptr<void> server)
+  ServedChannel(std::unique_ptr<Channel> link, std::shared_ptr<void> server)
       : link_(std::move(link)), server_(std::move(server)) {}
   ~ServedChannel() override {
     link_.reset();  // closing our end lets the server's thread finish
@@ -19,17 +19,16 @@ class ServedChannel final : public hid::Channel {
   ServedChannel(const ServedChannel&) = delete;
   ServedChannel& operator=(const ServedChannel&) = delete;
 
-  hid::IoResult Read(Report& report, std::uint32_t length, std::uint32_t timeoutMs) override {
+  IoResult Read(Report& report, std::uint32_t length, std::uint32_t timeoutMs) override {
     return link_->Read(report, length, timeoutMs);
   }
-  hid::IoResult Write(const Report& report, std::uint32_t length,
-                      std::uint32_t timeoutMs) override {
+  IoResult Write(const Report& report, std::uint32_t length, std::uint32_t timeoutMs) override {
     return link_->Write(report, length, timeoutMs);
   }
 
  private:
-  std::unique_ptr<hid::Channel> link_;
+  std::unique_ptr<Channel> link_;
   std::shared_ptr<void> server_;
 };
 
-}  // namespace quarnel::emulated
+}  // namespace quarnel::hid

@@ -1,4 +1,4 @@
-#include "hid/windows/WinError.h"
+#include "base/windows/WinError.h"
 
 #include <windows.h>
 

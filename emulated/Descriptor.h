@@ -1,10 +1,10 @@
-// Report descriptors for the tests of the platforms' HID backends.
+// The report descriptor of the emulated unit, and of variants of it for tests.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-namespace quarnel::hid::test_support {
+namespace quarnel::emulated {
 
 // A vendor-defined collection with one input report of `in` bytes and one output report of
 // `out` bytes, numbered 1 when `reportId` is set.
@@ -24,4 +24,9 @@ inline std::vector<std::uint8_t> VendorDescriptor(std::uint8_t in, std::uint8_t 
   return d;
 }
 
-}  // namespace quarnel::hid::test_support
+// The unit's own: 63-byte input and output reports, no report IDs.
+inline std::vector<std::uint8_t> UnitDescriptor() {
+  return VendorDescriptor(63, 63);
+}
+
+}  // namespace quarnel::emulated

@@ -1,43 +1,30 @@
-#include "hid/emulated/EmulatedDevice.h"
+#include "emulated/EmulatedDevice.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cstdlib>
 
-#include "engine/FirmwareImage.h"
+#include "base/Text.h"
 #include "engine/ImageVersion.h"
+#include "engine/Products.h"
 
 namespace quarnel::emulated {
 
-namespace {
-
-// The version registers mirror the header of the image the program carries.
-void LoadVersionRegisters(std::array<std::uint8_t, 256>& r) {
-  const auto image = FirmwareImage();
+std::array<std::uint8_t, 256> RegistersFor(std::span<const std::uint8_t> image) {
+  using R = VersionRegister;
+  std::array<std::uint8_t, 256> r{};
+  r[R::releaseKind] = kFormalRelease;
   const auto marker = FindVersionMarker(image);
-  if (!marker) return;
+  if (!marker) return r;
   const auto h = ReadVersionHeader(image, *marker);
-  if (!h) return;
-  r[60] = h->versionLow;
-  r[61] = h->versionHigh;
-  r[66] = static_cast<std::uint8_t>(h->buildWord);
-  r[67] = static_cast<std::uint8_t>(h->buildWord >> 8);
-  r[68] = h->dayAndIndex;
-  r[69] = h->monthYear;
-  r[70] = static_cast<std::uint8_t>(h->revisionWord);
-  r[71] = static_cast<std::uint8_t>(h->revisionWord >> 8);
-}
-
-}  // namespace
-
-bool ParseNumber(std::string_view text, std::uint32_t& value, int base) {
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-    base = 16;
-  }
-  if (text.empty()) return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  return ec == std::errc{} && end == text.data() + text.size();
+  if (!h) return r;
+  r[R::versionLow] = h->versionLow;
+  r[R::versionHigh] = h->versionHigh;
+  r[R::buildLow] = static_cast<std::uint8_t>(h->buildWord);
+  r[R::buildHigh] = static_cast<std::uint8_t>(h->buildWord >> 8);
+  r[R::dayAndIndex] = h->dayAndIndex;
+  r[R::monthYear] = h->monthYear;
+  r[R::revisionLow] = static_cast<std::uint8_t>(h->revisionWord);
+  r[R::revisionHigh] = static_cast<std::uint8_t>(h->revisionWord >> 8);
+  return r;
 }
 
 bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
@@ -84,15 +71,12 @@ bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
   return true;
 }
 
-Framing FramingForProduct(std::uint16_t productId) {
-  return productId == 0x2004 ? Framing::Alternate : Framing::Standard;
-}
-
-Device::Device(std::uint16_t productId, Faults faults)
-    : productId_(productId), framing_(FramingForProduct(productId)), faults_(faults) {
+Device::Device(std::uint16_t productId, Faults faults, std::span<const std::uint8_t> image)
+    : productId_(productId),
+      framing_(FramingForProduct(productId)),
+      faults_(faults),
+      registers_(RegistersFor(image)) {
   eeprom_.fill(0xFF);
-  LoadVersionRegisters(registers_);
-  registers_[72] = 0xA0;
 }
 
 Device::Outcome Device::Handle(std::span<const std::uint8_t> report) {

@@ -1,4 +1,4 @@
-#include "hid/emulated/EmulatedDevice.h"
+#include "emulated/EmulatedDevice.h"
 
 #include <gtest/gtest.h>
 

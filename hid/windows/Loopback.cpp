@@ -1,16 +1,17 @@
-// The emulated device's transport on Windows: a message-mode named pipe, one report per
-// message. The link's end is read and written by the same overlapped I/O code as a HID
-// interface; the far end is served by the model on its own thread.
+// The loopback on Windows: a message-mode named pipe, one report per message. The link's end
+// is read and written by the same overlapped I/O code as a HID interface; the far end is
+// served on its own thread.
+#include "hid/Loopback.h"
+
 #include <atomic>
 #include <string>
 #include <thread>
 
-#include "hid/emulated/EmulatedBus.h"
-#include "hid/emulated/ServedChannel.h"
+#include "base/windows/WinError.h"
+#include "hid/ServedChannel.h"
 #include "hid/windows/WinChannel.h"
-#include "hid/windows/WinError.h"
 
-namespace quarnel::emulated {
+namespace quarnel::hid {
 
 namespace {
 
@@ -19,11 +20,11 @@ using win::UniqueHandle;
 class Server {
  public:
   Server(UniqueHandle pipe, UniqueHandle ioEvent, UniqueHandle stopEvent,
-         std::shared_ptr<Device> device)
+         std::shared_ptr<ReportServer> server)
       : pipe_(std::move(pipe)),
         ioEvent_(std::move(ioEvent)),
         stopEvent_(std::move(stopEvent)),
-        device_(std::move(device)),
+        server_(std::move(server)),
         thread_([this] { Serve(); }) {}
   ~Server() {
     SetEvent(stopEvent_.get());
@@ -61,13 +62,13 @@ class Server {
       DWORD n = 0;
       // Fails once the link has closed its end.
       if (Transfer(true, packet, sizeof packet, n) != Wait::Done) return;
-      const Device::Outcome out = device_->Handle(std::span(packet, n));
+      const ServedAnswer out = server_->Serve(std::span(packet, n));
       if (out.delayMs != 0 && WaitForSingleObject(stopEvent_.get(), out.delayMs) != WAIT_TIMEOUT)
         return;
       for (Report answer : out.answers) {
         // Input reports travel with their report-ID byte, as a HID read delivers them.
         DWORD written = 0;
-        if (Transfer(false, answer.data(), kReportLength, written) != Wait::Done) return;
+        if (Transfer(false, answer.data(), kReportSize, written) != Wait::Done) return;
       }
       if (out.vanish) {
         // The unit is gone: once the link has read what was sent, its reads and writes fail.
@@ -80,7 +81,7 @@ class Server {
   UniqueHandle pipe_;
   UniqueHandle ioEvent_;
   UniqueHandle stopEvent_;
-  std::shared_ptr<Device> device_;
+  std::shared_ptr<ReportServer> server_;
   std::thread thread_;
 };
 
@@ -92,10 +93,11 @@ std::string UniquePipeName() {
 
 }  // namespace
 
-std::unique_ptr<hid::Channel> OpenTransport(std::shared_ptr<Device> device, std::string& reason) {
+std::unique_ptr<Channel> OpenLoopback(std::shared_ptr<ReportServer> server, LinkFailure& reason) {
   const std::string name = UniquePipeName();
   const auto fail = [&](const char* what) {
-    reason = "emulated device: " + win::LastErrorText(what);
+    reason = {FailureKind::OutOfResources, "loopback",
+              "emulated device: " + win::LastErrorText(what)};
     return nullptr;
   };
   UniqueHandle server(CreateNamedPipeA(
@@ -121,8 +123,8 @@ std::unique_ptr<hid::Channel> OpenTransport(std::shared_ptr<Device> device, std:
   auto channel = win::MakeWinChannel(std::move(link), "emulated device", reason);
   if (channel == nullptr) return nullptr;
   auto serving = std::make_unique<Server>(std::move(server), std::move(ioEvent),
-                                          std::move(stopEvent), std::move(device));
+                                          std::move(stopEvent), std::move(server));
   return std::make_unique<ServedChannel>(std::move(channel), std::move(serving));
 }
 
-}  // namespace quarnel::emulated
+}  // namespace quarnel::hid

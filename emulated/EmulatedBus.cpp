@@ -1,6 +1,8 @@
-#include "hid/emulated/EmulatedBus.h"
+#include "emulated/EmulatedBus.h"
 
 #include <cstdio>
+
+#include "engine/Products.h"
 
 namespace quarnel::emulated {
 
@@ -12,12 +14,12 @@ std::vector<hid::InterfaceInfo> EmulatedBus::Enumerate() {
 }
 
 bool EmulatedBus::Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-                       std::string& reason) {
+                       hid::LinkFailure& reason) {
   if (device_->vanished()) {
-    reason = info.path + ": device is gone";
+    reason = {hid::FailureKind::Gone, info.path, info.path + ": device is gone"};
     return false;
   }
-  out.channel = OpenTransport(device_, reason);
+  out.channel = transport_(device_, reason);
   if (out.channel == nullptr) return false;
   out.inputLength = kReportLength;
   out.outputLength = kReportLength;

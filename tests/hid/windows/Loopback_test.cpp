@@ -2,8 +2,8 @@
 // crosses the same overlapped read and write code as a real HID interface.
 #include <gtest/gtest.h>
 
+#include "emulated/EmulatedBus.h"
 #include "hid/HidApp.h"
-#include "hid/emulated/EmulatedBus.h"
 
 namespace quarnel::emulated {
 namespace {

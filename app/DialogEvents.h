@@ -1,0 +1,68 @@
+// The dialog's second outlet, beside its window: what happens in a run, in terms of the run
+// rather than of controls. Front ends that are no window (the command line) decide their words
+// and exit codes from these.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/RunLock.h"
+#include "engine/Reports.h"
+#include "engine/TransferEngine.h"
+#include "hid/LinkFailure.h"
+
+namespace quarnel {
+
+// How the last action ended.
+enum class Outcome : std::uint8_t {
+  None,
+  Running,
+  UpdateOk,
+  VerifyFailed,           // "FW UPDATE FAIL!"
+  ConnectFailed,          // nothing written
+  ReadBackConnectFailed,  // written but not verified
+  Busy,                   // the run lock was not taken
+  WorkerFailed,
+  Stopped,  // ended by Exit before a verdict
+  VersionOk,
+  VersionFailed,
+};
+
+// The unit a connection search found.
+struct UnitChoice {
+  std::uint16_t vendorId = 0;
+  std::uint16_t productId = 0;
+  Framing framing = Framing::Standard;
+  std::string path;
+};
+
+// One attempt of a connection search that found nothing.
+struct ConnectAttempt {
+  std::uint16_t vendorId = 0;
+  std::uint16_t productId = 0;
+  hid::LinkFailure failure;
+};
+
+struct RunResult {
+  Outcome outcome = Outcome::None;
+  // Why the unit could not be used: the most telling failure of the last connection search.
+  hid::LinkFailure failure;
+  // Every attempt of that search, in order, when it found nothing.
+  std::vector<ConnectAttempt> attempts;
+  // Why the run lock was not taken (Busy).
+  LockFailure lockFailure;
+};
+
+// Every call comes from the user-interface thread, in the dialog's handlers.
+class DialogEvents {
+ public:
+  virtual ~DialogEvents() = default;
+  virtual void UnitChosen(const UnitChoice& /*unit*/) {}
+  virtual void PhaseStarted(Phase /*phase*/, std::uint32_t /*totalBytes*/) {}
+  virtual void Progress(Phase /*phase*/, std::uint32_t /*bytesDone*/,
+                        std::uint32_t /*totalBytes*/) {}
+  virtual void Finished(const RunResult& /*result*/) {}
+};
+
+}  // namespace quarnel

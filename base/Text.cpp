@@ -1,0 +1,30 @@
+#include "base/Text.h"
+
+#include <charconv>
+#include <cstdio>
+
+namespace quarnel {
+
+bool ParseNumber(std::string_view text, std::uint32_t& value, int base) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  if (text.empty()) return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  return ec == std::errc{} && end == text.data() + text.size();
+}
+
+std::string IdPair(std::uint16_t vendorId, std::uint16_t productId) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04x:%04x", unsigned{vendorId}, unsigned{productId});
+  return text;
+}
+
+std::string Hex4(std::uint16_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04X", unsigned{value});
+  return text;
+}
+
+}  // namespace quarnel

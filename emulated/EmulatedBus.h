@@ -1,0 +1,32 @@
+// The emulated unit seen as a HID bus with one interface on it: a second implementation of
+// the device link's seam, next to the platform's.
+#pragma once
+
+#include <memory>
+
+#include "emulated/EmulatedDevice.h"
+#include "hid/DeviceBus.h"
+#include "hid/Loopback.h"
+
+namespace quarnel::emulated {
+
+class EmulatedBus final : public hid::Bus {
+ public:
+  // Each Open serves `device` through a channel that `transport` makes (the platform's
+  // loopback unless told otherwise), so that the platform's real report I/O runs.
+  explicit EmulatedBus(std::shared_ptr<Device> device,
+                       hid::LoopbackFactory transport = hid::OpenLoopback)
+      : device_(std::move(device)), transport_(std::move(transport)) {}
+
+  std::vector<hid::InterfaceInfo> Enumerate() override;
+  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
+            hid::LinkFailure& reason) override;
+
+  Device& device() { return *device_; }
+
+ private:
+  std::shared_ptr<Device> device_;
+  hid::LoopbackFactory transport_;
+};
+
+}  // namespace quarnel::emulated

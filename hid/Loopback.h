@@ -1,0 +1,37 @@
+// A channel whose far end is served inside the program, on a thread of its own, over the
+// platform's own I/O path (a socket pair on Linux, a message-mode named pipe on Windows), so
+// that the reports cross the same read and write code as a real HID interface's.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "hid/DeviceBus.h"
+
+namespace quarnel::hid {
+
+// What the far end sends back for one output report.
+struct ServedAnswer {
+  std::vector<Report> answers;  // report-ID byte first
+  std::uint32_t delayMs = 0;    // they are sent this late
+  bool vanish = false;          // the far end goes away after sending them
+};
+
+class ReportServer {
+ public:
+  virtual ~ReportServer() = default;
+  // Takes one output report (report-ID byte first); called on the serving thread.
+  virtual ServedAnswer Serve(std::span<const std::uint8_t> report) = 0;
+};
+
+// Makes a channel served by `server`; empty, with `reason` set, when it cannot.
+using LoopbackFactory =
+    std::function<std::unique_ptr<Channel>(std::shared_ptr<ReportServer>, LinkFailure& reason)>;
+
+// The platform's loopback; defined in the platform's backend.
+std::unique_ptr<Channel> OpenLoopback(std::shared_ptr<ReportServer> server, LinkFailure& reason);
+
+}  // namespace quarnel::hid
