@@ -100,10 +100,10 @@ std::unique_ptr<Channel> OpenLoopback(std::shared_ptr<ReportServer> server, Link
               "emulated device: " + win::LastErrorText(what)};
     return nullptr;
   };
-  UniqueHandle server(CreateNamedPipeA(
+  UniqueHandle pipe(CreateNamedPipeA(
       name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr));
-  if (!server.valid()) return fail("CreateNamedPipe");
+  if (!pipe.valid()) return fail("CreateNamedPipe");
   win::InterfaceHandles link;
   link.read = UniqueHandle(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
@@ -122,8 +122,8 @@ std::unique_ptr<Channel> OpenLoopback(std::shared_ptr<ReportServer> server, Link
   if (!ioEvent.valid() || !stopEvent.valid()) return fail("CreateEvent");
   auto channel = win::MakeWinChannel(std::move(link), "emulated device", reason);
   if (channel == nullptr) return nullptr;
-  auto serving = std::make_unique<Server>(std::move(server), std::move(ioEvent),
-                                          std::move(stopEvent), std::move(server));
+  auto serving = std::make_unique<Server>(std::move(pipe), std::move(ioEvent), std::move(stopEvent),
+                                          std::move(server));
   return std::make_unique<ServedChannel>(std::move(channel), std::move(serving));
 }
 

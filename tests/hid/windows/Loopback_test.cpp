@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "emulated/EmulatedBus.h"
+#include "engine/Products.h"
 #include "hid/HidApp.h"
 
 namespace quarnel::emulated {

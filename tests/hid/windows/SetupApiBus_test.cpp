@@ -2,7 +2,7 @@
 // audio unit: the test checks the search, not what it finds.
 #include <gtest/gtest.h>
 
-#include "emulated/EmulatedDevice.h"
+#include "engine/Products.h"
 #include "hid/HidApp.h"
 
 namespace quarnel::hid {
@@ -12,14 +12,14 @@ TEST(SetupApiBus, FindsNoAudioUnitAndSaysWhyOpenFails) {
   const auto bus = MakeSystemBus();
   const auto interfaces = bus->Enumerate();
   for (const auto& info : interfaces) {
-    EXPECT_NE(info.vendorId, emulated::kVendorId) << info.path;
+    EXPECT_NE(info.vendorId, kVendorId) << info.path;
     EXPECT_FALSE(info.path.empty());
     EXPECT_EQ(info.location, info.path);
   }
   EXPECT_EQ(bus->Enumerate().size(), interfaces.size());  // a stable list
 
   CHidApp app(*bus);
-  EXPECT_FALSE(app.Open(emulated::kVendorId, 0x5028));
+  EXPECT_FALSE(app.Open(kVendorId, 0x5028));
   EXPECT_FALSE(app.connected());
   EXPECT_NE(app.LastError().find("1852:5028"), std::string::npos) << app.LastError();
 }
@@ -27,17 +27,17 @@ TEST(SetupApiBus, FindsNoAudioUnitAndSaysWhyOpenFails) {
 TEST(SetupApiBus, OpenReportsWhatWentWrong) {
   const auto bus = MakeSystemBus();
   OpenedInterface opened;
-  std::string reason;
+  LinkFailure reason;
   const InterfaceInfo missing{"\\\\?\\hid#nothing#here", "\\\\?\\hid#nothing#here", 1, 2};
   EXPECT_FALSE(bus->Open(missing, opened, reason));
   EXPECT_EQ(opened.channel, nullptr);
-  EXPECT_EQ(reason.rfind(missing.path + ": ", 0), 0u) << reason;
+  EXPECT_EQ(reason.detail.rfind(missing.path + ": ", 0), 0u) << reason.detail;
 
   // Whatever Wine offers (a virtual mouse and keyboard) either opens with lengths that fit or is
   // refused with a reason.
   for (const auto& info : bus->Enumerate()) {
     OpenedInterface any;
-    std::string why;
+    LinkFailure why;
     if (bus->Open(info, any, why)) {
       EXPECT_NE(any.channel, nullptr);
       EXPECT_LE(any.inputLength, kReportSize);
@@ -49,7 +49,7 @@ TEST(SetupApiBus, OpenReportsWhatWentWrong) {
         EXPECT_NE(r.status, IoStatus::Failed) << r.failure.detail;
       }
     } else {
-      EXPECT_FALSE(why.empty()) << info.path;
+      EXPECT_FALSE(why.detail.empty()) << info.path;
     }
   }
 }

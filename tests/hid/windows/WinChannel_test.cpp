@@ -32,9 +32,9 @@ struct PipePair {
     EXPECT_TRUE(DuplicateHandle(GetCurrentProcess(), h.read.get(), GetCurrentProcess(), &dup, 0,
                                 FALSE, DUPLICATE_SAME_ACCESS));
     h.write = UniqueHandle(dup);
-    std::string reason;
+    hid::LinkFailure reason;
     channel = MakeWinChannel(std::move(h), "test pipe", reason);
-    EXPECT_NE(channel, nullptr) << reason;
+    EXPECT_NE(channel, nullptr) << reason.detail;
   }
 
   // Sends one message from the far end.
