@@ -1,29 +1,18 @@
 #include "hid/LinkFailure.h"
 
+#include <array>
+#include <cstddef>
+
 namespace quarnel::hid {
 
 const char* FailureKindName(FailureKind kind) {
-  switch (kind) {
-    case FailureKind::None:
-      return "none";
-    case FailureKind::NotFound:
-      return "not-found";
-    case FailureKind::PermissionDenied:
-      return "permission";
-    case FailureKind::InUse:
-      return "in-use";
-    case FailureKind::UnsupportedReports:
-      return "unsupported-reports";
-    case FailureKind::Gone:
-      return "gone";
-    case FailureKind::IoError:
-      return "io-error";
-    case FailureKind::TimedOut:
-      return "timed-out";
-    case FailureKind::OutOfResources:
-      return "out-of-resources";
-  }
-  return "unknown";
+  // In the order of the enumeration.
+  static constexpr std::array<const char*, 9> kNames = {
+      "none", "not-found", "permission", "in-use",           "unsupported-reports",
+      "gone", "io-error",  "timed-out",  "out-of-resources",
+  };
+  const auto index = static_cast<std::size_t>(kind);
+  return index < kNames.size() ? kNames[index] : "unknown";
 }
 
 }  // namespace quarnel::hid

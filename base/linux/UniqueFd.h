@@ -3,33 +3,17 @@
 
 #include <unistd.h>
 
-#include <utility>
+#include "base/UniqueResource.h"
 
 namespace quarnel {
 
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int release() { return std::exchange(fd_, -1); }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
+struct FdTraits {
+  using Value = int;
+  static constexpr int None() { return -1; }
+  static bool Valid(int fd) { return fd >= 0; }
+  static void Close(int fd) { ::close(fd); }
 };
+
+using UniqueFd = UniqueResource<FdTraits>;
 
 }  // namespace quarnel
