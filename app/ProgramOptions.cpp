@@ -1,7 +1,9 @@
 #include "app/ProgramOptions.h"
 
 #include "base/Text.h"
+#include "base/Version.h"
 #include "emulated/EmulatedBus.h"
+#include "engine/ImageVersion.h"
 #include "engine/Products.h"
 
 namespace quarnel {
@@ -47,6 +49,11 @@ OptionResult ParseSharedOption(std::string_view arg, SharedOptions& options, std
     return OptionResult::Taken;
   }
   return OptionResult::NotShared;
+}
+
+std::string VersionText(const char* program) {
+  return std::string(program) + " " + kProgramVersion + "\n" +
+         ImageVersionLine(FirmwareImage()).value_or("(image without version header)") + "\n";
 }
 
 std::unique_ptr<hid::Bus> MakeBus(const SharedOptions& options,

@@ -24,6 +24,9 @@ enum class OptionResult : std::uint8_t { NotShared, Taken, Error };
 // --simulate[=PID], --simulate-fault=KIND[:N] (implies --simulate), --report=FILE.
 OptionResult ParseSharedOption(std::string_view arg, SharedOptions& options, std::string& error);
 
+// "PROGRAM VERSION" and the embedded image's version line, for --version.
+std::string VersionText(const char* program);
+
 // The emulated device when asked for, else the platform's HID interfaces. `device` receives
 // the emulated device, if any, so that callers can look at its EEPROM.
 std::unique_ptr<hid::Bus> MakeBus(const SharedOptions& options,

@@ -11,7 +11,6 @@
 #include "app/ProgramOptions.h"
 #include "app/cli/ConsoleWindow.h"
 #include "base/Text.h"
-#include "base/Version.h"
 #include "engine/ImageVersion.h"
 #include "engine/Products.h"
 
@@ -76,9 +75,7 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, const Envi
       return std::nullopt;
     }
     if (arg == "--version") {
-      env.out << "quarnel-fwupdate-cli " << kProgramVersion << "\n"
-              << ImageVersionLine(FirmwareImage()).value_or("(image without version header)")
-              << "\n";
+      env.out << VersionText("quarnel-fwupdate-cli");
       code = kExitOk;
       return std::nullopt;
     }

@@ -7,21 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "app/ExitCodes.h"
 #include "engine/TransferEngine.h"
 
 namespace quarnel::cli {
-
-enum ExitCode : int {
-  kExitOk = 0,
-  kExitVerifyFailed = 1,  // also: version not read
-  kExitNoDevice = 2,
-  kExitStoppedAnswering = 3,
-  kExitInterrupted = 4,
-  kExitNotVerified = 5,
-  kExitBusy = 6,
-  kExitUsage = 64,
-  kExitInternal = 70,
-};
 
 struct Environment {
   std::ostream& out;

@@ -11,6 +11,7 @@
 #include "app/FwUpdateDlg.h"
 #include "app/gui/linux/ColorStatic.h"
 #include "app/gui/linux/ProgressBar.h"
+#include "resources/DialogLayout.h"
 #include "resources/resource.h"
 
 namespace quarnel::gui {
@@ -27,7 +28,7 @@ enum class Kind : std::uint8_t {
   Edit
 };
 
-// One control of the template, placed in dialog units.
+// One control of the template, placed in dialog units (resources/DialogLayout.h).
 struct TemplateItem {
   Kind kind;
   int id;
@@ -35,23 +36,24 @@ struct TemplateItem {
   int x, y, w, h;
 };
 
-constexpr int kDialogWidth = 215;
-constexpr int kDialogHeight = 78;
-constexpr int kFontPoints = 8;
+// A control's rectangle in the template: x, y, width, height.
+#define QUARNEL_DLG_RECT(name) DLG_##name##_X, DLG_##name##_Y, DLG_##name##_W, DLG_##name##_H
 
 // In tab order.
 constexpr std::array<TemplateItem, 10> kTemplate = {{
-    {Kind::Button, IDC_EXIT, "Exit", 117, 58, 93, 16},
-    {Kind::Button, IDC_START_UPDATE, "Start Update", 4, 58, 92, 16},
-    {Kind::Progress, IDC_PROGRESS, "", 4, 26, 206, 14},
-    {Kind::StatusLabel, IDC_STATUS, "Ready", 4, 42, 206, 12},
-    {Kind::DotsLabel, IDC_CONNECT_DOTS, "...", 100, 63, 11, 8},
-    {Kind::HiddenButton, IDC_CHECK_VERSION, "Check Version", 5, 58, 59, 16},
-    {Kind::Static, wxID_STATIC, "Vendor ID", 7, 7, 34, 8},
-    {Kind::Static, wxID_STATIC, "Product ID", 112, 7, 35, 8},
-    {Kind::Edit, IDC_VENDOR_ID, "", 47, 4, 40, 14},
-    {Kind::Edit, IDC_PRODUCT_ID, "", 153, 4, 40, 14},
+    {Kind::Button, IDC_EXIT, "Exit", QUARNEL_DLG_RECT(EXIT)},
+    {Kind::Button, IDC_START_UPDATE, "Start Update", QUARNEL_DLG_RECT(START_UPDATE)},
+    {Kind::Progress, IDC_PROGRESS, "", QUARNEL_DLG_RECT(PROGRESS)},
+    {Kind::StatusLabel, IDC_STATUS, "Ready", QUARNEL_DLG_RECT(STATUS)},
+    {Kind::DotsLabel, IDC_CONNECT_DOTS, "...", QUARNEL_DLG_RECT(CONNECT_DOTS)},
+    {Kind::HiddenButton, IDC_CHECK_VERSION, "Check Version", QUARNEL_DLG_RECT(CHECK_VERSION)},
+    {Kind::Static, wxID_STATIC, "Vendor ID", QUARNEL_DLG_RECT(VENDOR_LABEL)},
+    {Kind::Static, wxID_STATIC, "Product ID", QUARNEL_DLG_RECT(PRODUCT_LABEL)},
+    {Kind::Edit, IDC_VENDOR_ID, "", QUARNEL_DLG_RECT(VENDOR_ID)},
+    {Kind::Edit, IDC_PRODUCT_ID, "", QUARNEL_DLG_RECT(PRODUCT_ID)},
 }};
+
+#undef QUARNEL_DLG_RECT
 
 // GTK 3 themes give buttons and entries minimum sizes of their own (Adwaita: 34 px tall)
 // that take no notice of the size a control is given. Each one here gets a little CSS so
@@ -74,10 +76,10 @@ FwUpdateWindow::FwUpdateWindow(wxWindow* parent)
     : wxDialog(parent, IDD_FWUPDATE_DIALOG, wxString::FromUTF8(kDialogCaption), wxDefaultPosition,
                wxDefaultSize, wxCAPTION) {
   wxFont font = GetFont();
-  font.SetPointSize(kFontPoints);
+  font.SetPointSize(DLG_FONT_POINTS);
   SetFont(font);
   CreateControls();
-  SetClientSize(ConvertDialogToPixels(wxSize(kDialogWidth, kDialogHeight)));
+  SetClientSize(ConvertDialogToPixels(wxSize(DLG_WIDTH, DLG_HEIGHT)));
   Centre();
 
   Bind(wxEVT_INIT_DIALOG, &FwUpdateWindow::OnInit, this);

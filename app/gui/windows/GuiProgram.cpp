@@ -4,9 +4,7 @@
 
 #include <memory>
 
-#include "app/FwUpdateDlg.h"
-#include "app/ProgramOptions.h"
-#include "app/ReportingWindow.h"
+#include "app/WindowedProgram.h"
 #include "app/gui/windows/WinDialogWindow.h"
 
 namespace quarnel::win {
@@ -26,25 +24,8 @@ std::string Utf8(const wchar_t* text) {
   return out;
 }
 
-void Complain(const std::string& text) {
-  MessageBoxA(nullptr, text.c_str(), kProductTitle, MB_OK | MB_ICONERROR);
-}
-
-bool ParseArguments(const std::vector<std::string>& arguments, SharedOptions& options,
-                    std::string& error) {
-  for (const std::string& argument : arguments) {
-    switch (ParseSharedOption(argument, options, error)) {
-      case OptionResult::Taken:
-        break;
-      case OptionResult::Error:
-        return false;
-      case OptionResult::NotShared:
-        error = "unknown option '" + argument +
-                "' (the options are --simulate[=PID], --simulate-fault=KIND[:N], --report=FILE)";
-        return false;
-    }
-  }
-  return true;
+void Show(const std::string& text, UINT icon) {
+  MessageBoxA(nullptr, text.c_str(), kProductTitle, MB_OK | icon);
 }
 
 }  // namespace
@@ -64,40 +45,31 @@ int RunProgram(HINSTANCE instance, const std::vector<std::string>& arguments) {
   controls.dwICC = ICC_WIN95_CLASSES;
   InitCommonControlsEx(&controls);
 
+  const windowed::Start start = windowed::ParseArguments(arguments);
+  if (!start.showDialog) {
+    Show(start.text, start.exitCode == kExitOk ? MB_ICONINFORMATION : MB_ICONERROR);
+    return start.exitCode;
+  }
+
   // Another instance that shows a window under the product title is brought forward instead.
   if (HWND running = FindWindowA(nullptr, kProductTitle)) {
     ShowWindow(running, SW_RESTORE);
     SetForegroundWindow(running);
-    return 0;
+    return kExitOk;
   }
-
-  SharedOptions options;
-  std::string error;
-  if (!ParseArguments(arguments, options, error)) {
-    Complain(error);
-    return 2;
-  }
-  const std::unique_ptr<hid::Bus> bus = MakeBus(options);
 
   WinDialogWindow window(instance);
-  std::unique_ptr<ReportingWindow> reporting;
-  if (!options.reportFile.empty()) {
-    reporting = std::make_unique<ReportingWindow>(window, options.reportFile);
-    if (!reporting->Ok()) {
-      Complain("Cannot write the report file " + options.reportFile + ".");
-      return 2;
-    }
+  windowed::Session session(start.options, window);
+  if (!session.ok()) {
+    Show(session.error(), MB_ICONERROR);
+    return kExitUsage;
   }
-  DialogOptions dialogOptions;
-  dialogOptions.bus = bus.get();
-  CFwUpdateDlg dialog(reporting != nullptr ? static_cast<DialogWindow&>(*reporting) : window,
-                      std::move(dialogOptions));
   std::string reason;
-  if (!window.Run(dialog, reason)) {
-    Complain("The dialog could not be shown: " + reason);
-    return 1;
+  if (!window.Run(session.dialog(), reason)) {
+    Show("The dialog could not be shown: " + reason, MB_ICONERROR);
+    return windowed::kExitNoDialog;
   }
-  return 0;
+  return kExitOk;
 }
 
 }  // namespace quarnel::win

@@ -41,6 +41,23 @@ fail() {
   exit 1
 }
 
+# Numbers of the dialog's template in dialog units, from the header the window is built from:
+# the values of the names given, on one line in their order; fails when one is missing.
+dialog_units() {
+  awk -v names="$*" '
+    BEGIN { n = split(names, want, " ") }
+    $1 == "#define" { value[$2] = $3 }
+    END {
+      for (i = 1; i <= n; i++) {
+        if (!(want[i] in value)) exit 1
+        printf "%s%s", value[want[i]], (i < n ? " " : "\n")
+      }
+    }' "$here/../../../../resources/DialogLayout.h"
+}
+units=$(dialog_units DLG_WIDTH DLG_HEIGHT DLG_STATUS_X DLG_STATUS_Y DLG_STATUS_W DLG_STATUS_H) ||
+  fail "resources/DialogLayout.h lacks the dialog's size or the status label's place"
+read -r dialog_w dialog_h status_x status_y status_w status_h <<<"$units"
+
 # The run lock lives in the runtime directory: one of its own, so runs never meet.
 export XDG_RUNTIME_DIR="$work/run" TMPDIR="$work"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
@@ -86,9 +103,8 @@ status_pixels() {
   local shot=$1 colour=$2
   local X Y WIDTH HEIGHT WINDOW SCREEN
   eval "$(xdotool getwindowgeometry --shell "$dialog")"
-  # The label sits at 4,42 and is 206 x 12 of the dialog's 215 x 78 units.
-  local x=$((X + WIDTH * 4 / 215)) y=$((Y + HEIGHT * 42 / 78))
-  local w=$((WIDTH * 206 / 215)) h=$((HEIGHT * 12 / 78))
+  local x=$((X + WIDTH * status_x / dialog_w)) y=$((Y + HEIGHT * status_y / dialog_h))
+  local w=$((WIDTH * status_w / dialog_w)) h=$((HEIGHT * status_h / dialog_h))
   convert "$shot" -crop "${w}x${h}+${x}+${y}" +repage -fuzz 20% -fill black -opaque "$colour" \
     -fuzz 0 -fill white +opaque black -format '%[fx:round((1-mean)*w*h)]' info:
 }

@@ -2,10 +2,10 @@
 # The Windows program under Wine on a virtual display, driven with the keyboard through the X
 # server, watched through its --report file and screenshots.
 #   gui_wine_test.sh CASE ARCH PREFIX EXE TITLE_EXE
-# CASE: update-ok, update-fail, second-instance or raises-running; ARCH: i686 or x86_64;
-# PREFIX: the Wine prefix to use; EXE: quarnel-fwupdate.exe; TITLE_EXE: the test's window
-# titled with the product title (TitleWindow.cpp). Exits 77 (skipped) where Wine, Xvfb or the
-# X tools are missing.
+# CASE: update-ok, update-fail, second-instance, raises-running or usage-error; ARCH: i686 or
+# x86_64; PREFIX: the Wine prefix to use; EXE: quarnel-fwupdate.exe; TITLE_EXE: the test's
+# window titled with the product title (TitleWindow.cpp). Exits 77 (skipped) where Wine, Xvfb or
+# the X tools are missing.
 set -uo pipefail
 test_case=$1
 WG_ARCH=$2
@@ -147,11 +147,26 @@ raises_running() {
   expect activated "$STEP_S"
 }
 
+# A mistake in the options: a message box under the product title, and once it is dismissed
+# the usage code of both windowed programs.
+usage_error() {
+  local box code
+  wg_start_app usage --bogus
+  if box=$(wg_window "$WG_PRODUCT" "$STARTUP_S"); then
+    keys "$box" Return
+  else
+    fail "no message box for an unknown option"
+  fi
+  code=$(wg_exit_code usage "$STEP_S") || fail "the program did not end"
+  [ "${code:-}" = 64 ] || fail "exit code ${code:-none} for an unknown option, not 64"
+}
+
 case "$test_case" in
   update-ok) update_ok ;;
   update-fail) update_fail ;;
   second-instance) second_instance ;;
   raises-running) raises_running ;;
+  usage-error) usage_error ;;
   *) echo "unknown case $test_case" >&2; exit 64 ;;
 esac
 

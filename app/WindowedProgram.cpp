@@ -1,0 +1,77 @@
+#include "app/WindowedProgram.h"
+
+#include "app/FwUpdateDlg.h"
+#include "app/ReportingWindow.h"
+
+namespace quarnel::windowed {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: quarnel-fwupdate [options]\n"
+    "  --simulate[=PID]            use the built-in emulated device (PID in hex, default 7029)\n"
+    "  --simulate-fault=KIND[:N]   testing aid, repeatable: flip:ADDR, silent-after:N,\n"
+    "                              vanish-after:N, stale:N, dup:N, drop:N, delay:MS,\n"
+    "                              refuse-writes\n"
+    "  --report=FILE               append one line to FILE for each visible change of the "
+    "window\n"
+    "  -h, --help                  this text\n"
+    "  --version                   the program's version and the embedded image's version line\n";
+
+Start Exit(std::string text, int code) {
+  Start start;
+  start.text = std::move(text);
+  start.exitCode = code;
+  return start;
+}
+
+Start UsageError(const std::string& why) {
+  return Exit("quarnel-fwupdate: " + why + "\n" + kUsage, kExitUsage);
+}
+
+}  // namespace
+
+const char* Usage() {
+  return kUsage;
+}
+
+Start ParseArguments(const std::vector<std::string>& args) {
+  Start start;
+  for (const std::string& arg : args) {
+    std::string error;
+    switch (ParseSharedOption(arg, start.options, error)) {
+      case OptionResult::Taken:
+        continue;
+      case OptionResult::Error:
+        return UsageError(error);
+      case OptionResult::NotShared:
+        break;
+    }
+    if (arg == "-h" || arg == "--help") return Exit(kUsage, kExitOk);
+    if (arg == "--version") {
+      return Exit(VersionText("quarnel-fwupdate"), kExitOk);
+    }
+    return UsageError("unknown option '" + arg + "'");
+  }
+  start.showDialog = true;
+  return start;
+}
+
+Session::Session(const SharedOptions& options, DialogWindow& window) : bus_(MakeBus(options)) {
+  DialogWindow* shown = &window;
+  if (!options.reportFile.empty()) {
+    report_ = std::make_unique<ReportingWindow>(window, options.reportFile);
+    if (!report_->Ok()) {
+      error_ = "quarnel-fwupdate: cannot write the report file '" + options.reportFile + "'\n";
+      return;
+    }
+    shown = report_.get();
+  }
+  DialogOptions dialogOptions;
+  dialogOptions.bus = bus_.get();
+  dialog_ = std::make_unique<CFwUpdateDlg>(*shown, std::move(dialogOptions));
+}
+
+Session::~Session() = default;
+
+}  // namespace quarnel::windowed
