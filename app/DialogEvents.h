@@ -22,7 +22,9 @@ enum class Outcome : std::uint8_t {
   VerifyFailed,           // "FW UPDATE FAIL!"
   ConnectFailed,          // nothing written
   ReadBackConnectFailed,  // written but not verified
-  Busy,                   // the run lock was not taken
+  Busy,                   // another copy holds the run lock
+  LockFailed,             // the run lock could not be taken for another reason
+  LinkLost,               // the unit went away during a phase (RunResult::phase says which)
   WorkerFailed,
   Stopped,  // ended by Exit before a verdict
   VersionOk,
@@ -46,6 +48,8 @@ struct ConnectAttempt {
 
 struct RunResult {
   Outcome outcome = Outcome::None;
+  // The phase the run was in when it ended (of an update: write, then read-back).
+  Phase phase = Phase::Write;
   // Why the unit could not be used: the most telling failure of the last connection search.
   hid::LinkFailure failure;
   // Every attempt of that search, in order, when it found nothing.

@@ -27,6 +27,9 @@ struct DialogOptions {
   std::uint32_t writeTimeoutMs = hid::kWriteTimeoutMs;
   std::uint32_t writePauseMs = kWritePauseMs;
   std::uint32_t idlePauseMs = kIdlePauseMs;
+  // Non-empty: the one interface (node or interface path) both phases may use; no other
+  // interface is opened.
+  std::string devicePath;
   // Name of the lock that keeps two updates apart.
   std::string runLockName = "quarnel-fwupdate";
   CHidApp::Tracer tracer;
