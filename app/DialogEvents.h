@@ -29,6 +29,7 @@ enum class Outcome : std::uint8_t {
   Stopped,  // ended by Exit before a verdict
   VersionOk,
   VersionFailed,
+  ReadDone,  // a read-only run (OnReadBack) has read the unit; nothing compared or shown
 };
 
 // The unit a connection search found.
@@ -56,6 +57,8 @@ struct RunResult {
   std::vector<ConnectAttempt> attempts;
   // Why the run lock was not taken (Busy).
   LockFailure lockFailure;
+  // VersionOk: the version line of the firmware the unit runs.
+  std::string versionLine;
 };
 
 // Every call comes from the user-interface thread, in the dialog's handlers.

@@ -13,6 +13,7 @@ enum ExitCode : int {
   kExitBusy = 6,
   kExitUsage = 64,
   kExitInternal = 70,
+  kExitNoPermission = 77,  // the unit is there but this user may not open it
 };
 
 }  // namespace quarnel

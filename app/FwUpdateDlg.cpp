@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdlib>
 #include <new>
+#include <utility>
 
 #include "base/Text.h"
 #include "engine/ImageVersion.h"
@@ -191,6 +192,7 @@ std::unique_ptr<RunLock> CFwUpdateDlg::TakeRunLock() {
 void CFwUpdateDlg::OnStartUpdate() {
   runLock_ = TakeRunLock();
   if (runLock_ == nullptr) return;
+  readOnly_ = false;
   preferredLocation_.clear();
   if (!Connect()) {
     FailRun(Outcome::ConnectFailed, kDarkRed, "Fail to connect device!");
@@ -203,6 +205,23 @@ void CFwUpdateDlg::OnStartUpdate() {
   exitCountdown_ =
       engine_.framing() == Framing::Alternate ? kExitTicksAlternate : kExitTicksStandard;
   StartPhase(Phase::Write);
+}
+
+void CFwUpdateDlg::OnReadBack() {
+  runLock_ = TakeRunLock();
+  if (runLock_ == nullptr) return;
+  readOnly_ = true;
+  preferredLocation_.clear();
+  if (!Connect()) {
+    readOnly_ = false;
+    FailRun(Outcome::ConnectFailed, kDarkRed, "Fail to connect device!");
+    return;
+  }
+  SetStatus(kDarkRed, "Processing...");
+  blinkState_ = 1;
+  blinkCounter_ = 0;
+  exitCountdown_ = 0;
+  StartPhase(Phase::ReadBack);
 }
 
 void CFwUpdateDlg::StartReadBack() {
@@ -249,6 +268,11 @@ void CFwUpdateDlg::OnTimer(unsigned timerId) {
   StopWorker();
   if (engine_.TakeVerifyPending()) {
     StartReadBack();
+    return;
+  }
+  if (std::exchange(readOnly_, false)) {
+    SetStatus(kDarkBlue, "Ready");
+    EndRun(Outcome::ReadDone);
     return;
   }
   const auto image = engine_.image();
@@ -301,9 +325,11 @@ void CFwUpdateDlg::OnCheckVersion() {
                       r[R::dayAndIndex], r[R::monthYear]);
     text += r[R::releaseKind] == kFormalRelease ? "  (Formal Release)" : "  (BETA Release)";
     SetStatus(kDarkGreen, text);
+    result_.versionLine = text;
     Finish(Outcome::VersionOk);
   } else {
     SetStatus(kDarkRed, "Fail to get firmware version!");
+    result_.versionLine.clear();
     Finish(Outcome::VersionFailed);
   }
 }

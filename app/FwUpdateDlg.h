@@ -52,6 +52,11 @@ class CFwUpdateDlg {
   bool OnInitDialog();
   void OnStartUpdate();
   void OnCheckVersion();
+  // A read-only run: reads back as many bytes as the image holds from the unit, through the
+  // same connection search, worker and timer as an update's read-back, and ends with
+  // Outcome::ReadDone (the bytes in engine().ReadBack()) without comparing or telling the
+  // user. Nothing is written.
+  void OnReadBack();
   void OnExit();
   // Esc or the window manager's close: acts as Exit while Exit is enabled, else ignored.
   void OnCancel();
@@ -106,6 +111,8 @@ class CFwUpdateDlg {
   std::string writtenLocation_;
   std::unique_ptr<RunLock> runLock_;
   RunResult result_;
+  // The running read-back is a read-only run (OnReadBack), not an update's.
+  bool readOnly_ = false;
 };
 
 }  // namespace quarnel

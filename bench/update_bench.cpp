@@ -98,7 +98,7 @@ struct UpdateFigures {
 UpdateFigures WholeUpdate() {
   emulated::EmulatedBus bus(std::make_shared<emulated::Device>(kDefaultEmulatedProduct));
   std::ostringstream sink;
-  cli::ConsoleWindow window(sink, sink, {});
+  cli::ConsoleWindow window([&sink](const std::string& text) { sink << text; });
   DialogOptions options;
   options.bus = &bus;
   options.runLockName = "quarnel-bench";
@@ -150,7 +150,7 @@ double ConnectMillisOver64Interfaces() {
   };
   const auto bus = hid::MakeHidrawBus(config);
   std::ostringstream sink;
-  cli::ConsoleWindow window(sink, sink, {});
+  cli::ConsoleWindow window([&sink](const std::string& text) { sink << text; });
   DialogOptions options;
   options.bus = bus.get();
   CFwUpdateDlg dlg(window, options);

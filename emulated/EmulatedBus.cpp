@@ -10,6 +10,7 @@ std::vector<hid::InterfaceInfo> EmulatedBus::Enumerate() {
   if (device_->vanished()) return {};
   char path[32];
   std::snprintf(path, sizeof path, "emulated:%04x", unsigned{device_->productId()});
+  if (!path_.empty()) return {hid::InterfaceInfo{path_, path_, kVendorId, device_->productId()}};
   return {hid::InterfaceInfo{path, "emulated", kVendorId, device_->productId()}};
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "emulated/EmulatedDevice.h"
 #include "hid/DeviceBus.h"
@@ -23,10 +24,14 @@ class EmulatedBus final : public hid::Bus {
             hid::LinkFailure& reason) override;
 
   Device& device() { return *device_; }
+  // Lists the unit under this path (and physical location) instead of "emulated:PID", so
+  // that tests can tell several emulated units apart.
+  void SetPath(std::string path) { path_ = std::move(path); }
 
  private:
   std::shared_ptr<Device> device_;
   hid::LoopbackFactory transport_;
+  std::string path_;
 };
 
 }  // namespace quarnel::emulated

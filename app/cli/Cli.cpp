@@ -3,13 +3,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <thread>
 
 #include "app/FwUpdateDlg.h"
 #include "app/ProgramOptions.h"
+#include "app/cli/CliOptions.h"
+#include "app/cli/Console.h"
 #include "app/cli/ConsoleWindow.h"
+#include "app/cli/ImageFile.h"
+#include "app/cli/Json.h"
+#include "app/cli/Progress.h"
+#include "app/cli/Verdict.h"
 #include "base/Text.h"
 #include "engine/ImageVersion.h"
 #include "engine/Products.h"
@@ -18,90 +23,203 @@ namespace quarnel::cli {
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: quarnel-fwupdate-cli [options] update    write the embedded image, read it back and "
-    "compare\n"
-    "       quarnel-fwupdate-cli [options] version   read the device's running firmware version\n"
-    "       quarnel-fwupdate-cli [options] info      print the embedded image's version line (no "
-    "device)\n"
-    "       quarnel-fwupdate-cli [options] list      list HID devices with vendor 0x1852 and the "
-    "framing each would get\n"
-    "  --simulate[=PID]            use the built-in emulated device (PID in hex, default 7029)\n"
-    "  --simulate-fault=KIND[:N]   testing aid, repeatable: flip:ADDR (corrupt that byte on "
-    "read-back),\n"
-    "                              silent-after:N, vanish-after:N (N requests), stale:N, dup:N "
-    "(every Nth\n"
-    "                              answer), delay:MS. Numbers are decimal unless written with 0x.\n"
-    "  --timeout=SECONDS           give up when the device has accepted nothing for this long, "
-    "across\n"
-    "                              both phases and for version too (default 30)\n"
-    "  --trace                     hex dump of every report sent and received, on stderr\n"
-    "  --json                      stdout carries only JSON lines\n"
-    "  -h, --help                  this text\n"
-    "  --version                   the program's version and the embedded image's version line\n";
-
 constexpr unsigned kTickMs = 10;
+constexpr const char* kProgram = "quarnel-fwupdate-cli";
 
-struct CliOptions {
-  SharedOptions shared;
-  std::string command;
-  double timeoutSeconds = 30;
-  bool trace = false;
-  bool json = false;
+const char* FramingWord(Framing framing) {
+  return framing == Framing::Alternate ? "alternate" : "standard";
+}
+
+// Everything the command line says: results on stdout, as text or as JSON lines; progress,
+// message-box texts and diagnostics on stderr.
+class Output {
+ public:
+  Output(const CliOptions& o, const Environment& env)
+      : out_(env.out),
+        err_(env.err),
+        json_(o.json),
+        quiet_(o.quiet),
+        progress_(env.err, env.errIsTerminal, env.columns) {}
+
+  bool json() const { return json_; }
+
+  void Diagnostic(const std::string& text) {
+    progress_.Break();
+    err_ << text << "\n" << std::flush;
+  }
+  void Error(const std::string& text) { Diagnostic(std::string(kProgram) + ": " + text); }
+
+  // A result line in the text form; none in JSON.
+  void Line(const std::string& text) {
+    if (json_ || text.empty()) return;
+    progress_.Break();
+    out_ << text << "\n" << std::flush;
+  }
+  void Json(const JsonObject& object) {
+    if (json_) out_ << object.str() << "\n" << std::flush;
+  }
+
+  void Unit(const UnitChoice& unit, bool emulated, bool asText) {
+    const std::string ids = IdPair(unit.vendorId, unit.productId);
+    if (asText) {
+      Line("unit: " + ids + " " + unit.path + " " +
+           (emulated ? "(built-in emulated device, no hardware)"
+                     : std::string(FramingWord(unit.framing)) + " framing"));
+    }
+    Json(JsonObject()
+             .Text("event", "unit")
+             .Text("path", unit.path)
+             .Text("vendor", Hex4(unit.vendorId))
+             .Text("product", Hex4(unit.productId))
+             .Text("framing", FramingWord(unit.framing))
+             .Bool("emulated", emulated));
+  }
+
+  void Image(const std::optional<std::string>& version, std::size_t bytes,
+             const std::optional<std::string>& file) {
+    Line("image: " + version.value_or("no version header found"));
+    Json(JsonObject()
+             .Text("event", "image")
+             .OptText("version", version)
+             .Number("bytes", static_cast<std::int64_t>(bytes))
+             .OptText("file", file));
+  }
+
+  void PhaseStart(const char* name, const char* word, std::uint32_t total) {
+    Json(JsonObject().Text("event", "phase").Text("phase", name));
+    phaseName_ = name;
+    lastPercent_ = -1;
+    if (!quiet_ && !json_) progress_.Start(word, total);
+    Progress(0, total);
+  }
+
+  void Progress(std::uint32_t bytes, std::uint32_t total) {
+    if (quiet_) return;
+    if (!json_) {
+      progress_.Update(bytes, total);
+      return;
+    }
+    const int percent = Percent(bytes, total);
+    if (percent == lastPercent_) return;
+    lastPercent_ = percent;
+    Json(JsonObject()
+             .Text("event", "progress")
+             .Text("phase", phaseName_)
+             .Number("percent", percent)
+             .Number("bytes", bytes)
+             .Number("total", total));
+  }
+
+  void EndProgress() { progress_.Break(); }
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+  bool json_;
+  bool quiet_;
+  ProgressWriter progress_;
+  const char* phaseName_ = "";
+  int lastPercent_ = -1;
 };
 
-// Parses the arguments; an empty optional means "exit with this code" (usage, help).
-std::optional<CliOptions> Parse(const std::vector<std::string>& args, const Environment& env,
-                                int& code) {
-  CliOptions o;
-  const auto usageError = [&](const std::string& why) {
-    env.err << "quarnel-fwupdate-cli: " << why << "\n" << kUsage;
-    code = kExitUsage;
-    return std::nullopt;
-  };
-  for (const std::string& arg : args) {
-    std::string error;
-    switch (ParseSharedOption(arg, o.shared, error)) {
-      case OptionResult::Taken:
-        continue;
-      case OptionResult::Error:
-        return usageError(error);
-      case OptionResult::NotShared:
-        break;
-    }
-    if (arg == "-h" || arg == "--help") {
-      env.out << kUsage;
-      code = kExitOk;
-      return std::nullopt;
-    }
-    if (arg == "--version") {
-      env.out << VersionText("quarnel-fwupdate-cli");
-      code = kExitOk;
-      return std::nullopt;
-    }
-    if (arg == "--trace") {
-      o.trace = true;
-    } else if (arg == "--json") {
-      o.json = true;
-    } else if (arg.starts_with("--timeout=")) {
-      char* end = nullptr;
-      const std::string value = arg.substr(10);
-      o.timeoutSeconds = std::strtod(value.c_str(), &end);
-      if (value.empty() || *end != '\0' || !(o.timeoutSeconds > 0) || o.timeoutSeconds > 86400) {
-        return usageError("--timeout wants a number of seconds above 0");
-      }
-    } else if (arg.starts_with("-")) {
-      return usageError("unknown option '" + arg + "'");
-    } else if (!o.command.empty()) {
-      return usageError("one command at a time ('" + o.command + "', then '" + arg + "')");
-    } else if (arg == "update" || arg == "version" || arg == "info" || arg == "list") {
-      o.command = arg;
+// What the command line learns of a run, from the dialog's semantic outlet.
+class RunEvents final : public DialogEvents {
+ public:
+  RunEvents(Output& out, Command command, bool emulated, std::function<void()> afterUnit)
+      : out_(out), command_(command), emulated_(emulated), afterUnit_(std::move(afterUnit)) {}
+
+  void UnitChosen(const UnitChoice& unit) override {
+    if (unit_) return;  // the read-back's connection: the same unit
+    unit_ = unit;
+    out_.Unit(unit, emulated_, command_ != Command::Version);
+    if (afterUnit_) afterUnit_();
+  }
+  void PhaseStarted(Phase phase, std::uint32_t totalBytes) override {
+    ++phases_;
+    phase_ = phase;
+    if (command_ != Command::Update) {
+      out_.PhaseStart("read", "reading", totalBytes);
+    } else if (phase == Phase::Write) {
+      out_.PhaseStart("write", "writing", totalBytes);
     } else {
-      return usageError("unknown command '" + arg + "'");
+      out_.PhaseStart("read-back", "verifying", totalBytes);
     }
   }
-  if (o.command.empty()) return usageError("no command given");
-  return o;
+  void Progress(Phase, std::uint32_t bytesDone, std::uint32_t totalBytes) override {
+    out_.Progress(bytesDone, totalBytes);
+  }
+  void Finished(const RunResult& result) override {
+    done_ = true;
+    result_ = result;
+  }
+
+  const std::optional<UnitChoice>& unit() const { return unit_; }
+  Phase phase() const { return phase_; }
+  int phases() const { return phases_; }
+  bool done() const { return done_; }
+  const RunResult& result() const { return result_; }
+
+ private:
+  Output& out_;
+  Command command_;
+  bool emulated_;
+  std::function<void()> afterUnit_;
+  std::optional<UnitChoice> unit_;
+  Phase phase_ = Phase::Write;
+  int phases_ = 0;
+  bool done_ = false;
+  RunResult result_;
+};
+
+// What goes into the closing result.
+struct Summary {
+  Command command = Command::Update;
+  Verdict verdict;
+  std::optional<std::string> unit;
+  std::optional<std::string> imageVersion;
+  std::optional<std::string> unitVersion;
+  std::optional<Difference> difference;
+};
+
+int Finish(Output& out, const Summary& s) {
+  const Verdict& v = s.verdict;
+  out.EndProgress();
+  if (!v.diagnostic.empty()) out.Diagnostic(v.diagnostic);
+  out.Line(v.differsLine);
+  out.Line(v.line);
+  JsonObject reason;
+  reason.Text("type", v.reasonType).Text("detail", v.reasonDetail);
+  std::optional<std::int64_t> differing;
+  std::optional<std::int64_t> first;
+  if (s.difference) {
+    differing = s.difference->count;
+    if (s.difference->count > 0) first = s.difference->first;
+  }
+  out.Json(JsonObject()
+               .Text("event", "result")
+               .Text("command", CommandName(s.command))
+               .Text("outcome", v.outcome)
+               .Number("code", v.code)
+               .Raw("reason", v.reasonType.empty() ? "null" : reason.str())
+               .OptText("unit", s.unit)
+               .OptText("imageVersion", s.imageVersion)
+               .OptText("unitVersion", s.unitVersion)
+               .OptNumber("differing", differing)
+               .OptNumber("firstDifference", first));
+  return v.code;
+}
+
+// A run that ends before any unit is contacted: usage, files, the choice of unit.
+int EarlyEnd(Output& out, Command command, int code, const char* outcome, const char* type,
+             const std::string& detail) {
+  out.Error(detail);
+  Summary s;
+  s.command = command;
+  s.verdict.code = code;
+  s.verdict.outcome = outcome;
+  s.verdict.reasonType = type;
+  s.verdict.reasonDetail = detail;
+  return Finish(out, s);
 }
 
 void Trace(char direction, const Report& report, std::uint32_t count) {
@@ -114,178 +232,329 @@ void Trace(char direction, const Report& report, std::uint32_t count) {
   std::fprintf(stderr, "%s\n", line);  // one call per report: lines from two threads never mix
 }
 
-const char* FramingName(const Product& product) {
-  return product.framing == Framing::Alternate ? "alternate framing, 16-byte chunks"
-                                               : "standard framing, 8-byte chunks";
+// The test seam's bus, or the emulated unit asked for, or the system's HID interfaces.
+hid::Bus* ChooseBus(const CliOptions& o, const Environment& env, std::unique_ptr<hid::Bus>& own) {
+  if (env.bus != nullptr) return env.bus;
+  own = MakeBus(o.shared);
+  return own.get();
 }
 
-int List(hid::Bus& bus, ConsoleWindow& window, const CliOptions& o, const Environment& env) {
+bool IsEmulated(const CliOptions& o, const Environment& env) {
+  return env.bus != nullptr || o.shared.simulateProduct.has_value();
+}
+
+const char* AccessWord(const hid::LinkFailure& failure) {
+  switch (failure.kind) {
+    case hid::FailureKind::None:
+      return "ok";
+    case hid::FailureKind::PermissionDenied:
+      return "permission";
+    case hid::FailureKind::InUse:
+      return "in-use";
+    default:
+      return hid::FailureKindName(failure.kind);
+  }
+}
+
+int List(hid::Bus& bus, bool emulated, Output& out) {
   int found = 0;
   for (const auto& info : bus.Enumerate()) {
     if (info.vendorId != kVendorId) continue;
     ++found;
-    const std::string ids = IdPair(info.vendorId, info.productId);
-    const Product* product = FindProduct(info.productId);
-    const std::string framing =
-        product != nullptr ? FramingName(*product) : "not an audio interface this program updates";
-    if (o.json) {
-      env.out << "{\"event\":\"device\",\"id\":\"" << ids << "\",\"path\":\""
-              << JsonEscape(info.path) << "\",\"framing\":\"" << framing << "\"}\n";
-    } else {
-      env.out << ids << "  " << info.path << "  " << framing << "\n";
+    hid::OpenedInterface opened;
+    hid::LinkFailure failure;
+    if (!bus.Open(info, opened, failure) && !failure.failed()) {
+      failure.kind = hid::FailureKind::IoError;
     }
+    opened = {};  // only asked whether it opens
+    const Product* product = FindProduct(info.productId);
+    const std::string access =
+        !failure.failed()                                    ? "ok"
+        : failure.kind == hid::FailureKind::PermissionDenied ? "permission denied"
+        : failure.kind == hid::FailureKind::InUse            ? "in use"
+                                                  : std::string(hid::FailureKindName(failure.kind));
+    out.Line(info.path + "  " + IdPair(info.vendorId, info.productId) + "  " +
+             (product != nullptr ? std::string(FramingWord(product->framing)) + " framing"
+                                 : "not a unit this program updates") +
+             "  " + access);
+    JsonObject unit;
+    unit.Text("event", "unit")
+        .Text("path", info.path)
+        .Text("vendor", Hex4(info.vendorId))
+        .Text("product", Hex4(info.productId));
+    if (product != nullptr) {
+      unit.Text("framing", FramingWord(product->framing));
+    } else {
+      unit.Null("framing");
+    }
+    out.Json(unit.Bool("emulated", emulated).Text("access", AccessWord(failure)));
   }
-  const int code = found > 0 ? kExitOk : kExitNoDevice;
-  if (found == 0 && !o.json) env.err << "no HID device with vendor 0x1852 found\n";
-  window.Result(code, found > 0 ? std::to_string(found) + " device(s)" : "no device");
-  return code;
+  if (found > 0) return kExitOk;
+  out.Error("no unit of vendor 0x1852 found");
+  return kExitNoDevice;
 }
 
-int ExitCodeFor(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::UpdateOk:
-    case Outcome::VersionOk:
-      return kExitOk;
-    case Outcome::VerifyFailed:
-    case Outcome::VersionFailed:
-      return kExitVerifyFailed;
-    case Outcome::ConnectFailed:
-      return kExitNoDevice;
-    case Outcome::ReadBackConnectFailed:
-      return kExitNotVerified;
-    case Outcome::Busy:
-      return kExitBusy;
-    default:
-      return kExitInternal;
+// The unit a command may use: the one --device names (it must be attached and ours), or the
+// one the dialog's search finds, as long as only one of ours is attached.
+bool CheckUnitChoice(hid::Bus& bus, const CliOptions& o, int& code, const char*& outcome,
+                     std::string& error) {
+  const auto interfaces = bus.Enumerate();
+  if (!o.devicePath.empty()) {
+    for (const auto& info : interfaces) {
+      if (info.path != o.devicePath) continue;
+      if (info.vendorId == kVendorId && FindProduct(info.productId) != nullptr) return true;
+      error = Quote(o.devicePath) + " is " + IdPair(info.vendorId, info.productId) +
+              ", not a unit this program updates (see list)";
+      code = kExitNoDevice;
+      outcome = "no-unit";
+      return false;
+    }
+    error = "no unit at " + Quote(o.devicePath) + " (see list)";
+    code = kExitNoDevice;
+    outcome = "no-unit";
+    return false;
   }
+  if (o.command == Command::Version) return true;
+  const auto ours = std::count_if(interfaces.begin(), interfaces.end(), [](const auto& info) {
+    return info.vendorId == kVendorId && FindProduct(info.productId) != nullptr;
+  });
+  if (ours <= 1) return true;
+  error = "several units are attached; choose one with --device= (see list)";
+  code = kExitUsage;
+  outcome = "several-units";
+  return false;
 }
 
-// What the command line needs to know of a run, from the dialog's semantic outlet.
-class RunEvents final : public DialogEvents {
- public:
-  void PhaseStarted(Phase phase, std::uint32_t) override { phase_ = phase; }
-  void Finished(const RunResult& result) override {
-    done_ = true;
-    result_ = result;
-  }
-
-  Phase phase() const { return phase_; }
-  bool done() const { return done_; }
-  const RunResult& result() const { return result_; }
-
- private:
-  Phase phase_ = Phase::Write;
-  bool done_ = false;
-  RunResult result_;
-};
-
-void ExplainConnectFailure(const RunResult& result, ConsoleWindow& window) {
-  const hid::LinkFailure& why = result.failure;
-  if (!why.failed()) return;
-  window.Diagnostic("device: " + why.detail);
-  if (why.kind == hid::FailureKind::PermissionDenied) {
-    window.Diagnostic(
-        "the device is there but this user may not open it: install the udev rule "
-        "packaging/linux/70-quarnel-audio.rules as the README says, then replug the device");
-  }
+// The built-in image, or the one --image names, read into `fileImage`.
+bool ChooseImage(const CliOptions& o, std::vector<std::uint8_t>& fileImage,
+                 std::span<const std::uint8_t>& image, std::string& error) {
+  if (o.imageFile.empty()) return true;
+  if (!LoadImageFile(o.imageFile, o.force, fileImage, error)) return false;
+  image = fileImage;
+  return true;
 }
 
-int Update(CFwUpdateDlg& dlg, const RunEvents& events, ConsoleWindow& window, const CliOptions& o,
-           const Environment& env) {
-  window.BeginRun([&events] { return events.phase() == Phase::Write ? "writing" : "verifying"; });
-  dlg.OnStartUpdate();
+// The command line's own run loop around the dialog's timer tick. Gives up when no byte
+// has moved for the time the user allows, and stops at once on an interrupt.
+void RunLoop(CFwUpdateDlg& dlg, const RunEvents& events, const CliOptions& o,
+             const Environment& env, RunEnd& end) {
   const auto timeout = std::chrono::duration<double>(o.timeoutSeconds);
-  std::uint32_t accepted = dlg.engine().Snapshot().accepted;
-  auto lastProgress = std::chrono::steady_clock::now();
-  int code = -1;
-  // The command line's own run loop around the dialog's timer tick.
+  auto lastMove = std::chrono::steady_clock::now();
+  std::uint32_t lastBytes = dlg.engine().Snapshot().bytesDone;
+  int lastPhases = events.phases();
   while (!events.done()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(kTickMs));
     const auto now = std::chrono::steady_clock::now();
     if (env.interrupted != nullptr && env.interrupted->load()) {
-      dlg.StopWorker();
-      window.Diagnostic(
-          "interrupted: the update was stopped and the device closed; the EEPROM may be partly "
-          "written");
-      code = kExitInterrupted;
-      break;
+      end.stop = Stop::Interrupt;
+    } else if (const std::uint32_t bytes = dlg.engine().Snapshot().bytesDone;
+               bytes != lastBytes || events.phases() != lastPhases) {
+      lastBytes = bytes;
+      lastPhases = events.phases();
+      lastMove = now;
+    } else if (now - lastMove > timeout) {
+      end.stop = Stop::Timeout;
     }
-    if (const std::uint32_t a = dlg.engine().Snapshot().accepted; a != accepted) {
-      accepted = a;
-      lastProgress = now;
-    } else if (now - lastProgress > timeout) {
+    if (end.stop != Stop::None) {
+      end.phase = events.phase();
       dlg.StopWorker();
-      window.Diagnostic("the device stopped answering; the EEPROM may be partly written");
-      code = kExitStoppedAnswering;
-      break;
+      return;
     }
     dlg.OnUpdateTimer();
   }
-  window.EndRun();
-  if (code < 0) {
-    code = ExitCodeFor(events.result().outcome);
-    if (code == kExitNotVerified) {
-      window.Diagnostic(
-          "the image was written but the device could not be reached again to verify it");
-    }
-    if (code == kExitNoDevice || code == kExitNotVerified)
-      ExplainConnectFailure(events.result(), window);
-  }
-  const char* text = code == kExitStoppedAnswering ? "device stopped answering"
-                     : code == kExitInterrupted    ? "interrupted"
-                                                   : nullptr;
-  window.Result(code, text != nullptr ? text : window.LastStatus());
-  return code;
 }
 
-int Version(CFwUpdateDlg& dlg, const RunEvents& events, ConsoleWindow& window, const CliOptions& o,
-            const Environment& env) {
-  dlg.engine().SetRegisterDeadline(std::chrono::steady_clock::now() +
-                                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                       std::chrono::duration<double>(o.timeoutSeconds)));
+void RunVersion(CFwUpdateDlg& dlg, const RunEvents& events, const CliOptions& o,
+                const Environment& env, RunEnd& end) {
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::duration<double>(o.timeoutSeconds));
+  dlg.engine().SetRegisterDeadline(deadline);
   dlg.engine().SetAbortFlag(env.interrupted);
   dlg.OnCheckVersion();
-  int code = ExitCodeFor(events.result().outcome);
-  if (code == kExitVerifyFailed && env.interrupted != nullptr && env.interrupted->load()) {
-    code = kExitInterrupted;
+  if (events.result().outcome != Outcome::VersionFailed) return;
+  if (env.interrupted != nullptr && env.interrupted->load()) {
+    end.stop = Stop::Interrupt;
+  } else if (std::chrono::steady_clock::now() > deadline) {
+    end.stop = Stop::Timeout;
   }
-  if (code == kExitNoDevice) ExplainConnectFailure(events.result(), window);
-  window.Result(code, window.LastStatus());
-  return code;
+}
+
+int RunUnitCommand(const CliOptions& o, const Environment& env, Output& out) {
+  // Every problem with a file is found before the unit is contacted.
+  std::vector<std::uint8_t> fileImage;
+  std::span<const std::uint8_t> image = FirmwareImage();
+  if (std::string error; !ChooseImage(o, fileImage, image, error)) {
+    return EarlyEnd(out, o.command, kExitUsage, "bad-file", "file", error);
+  }
+  std::vector<std::uint8_t> backupBuffer;
+  if (o.command == Command::Backup) {
+    std::string error;
+    if (!CheckBackupTarget(o.backupFile, o.force, error)) {
+      return EarlyEnd(out, o.command, kExitUsage, "bad-file", "file", error);
+    }
+    // Everything this program can write: the whole EEPROM, whatever the image.
+    backupBuffer.assign(kEepromSize, 0);
+    image = backupBuffer;
+  }
+
+  std::unique_ptr<hid::Bus> ownBus;
+  hid::Bus* bus = ChooseBus(o, env, ownBus);
+  const bool emulated = IsEmulated(o, env);
+  {
+    int code = kExitUsage;
+    const char* outcome = "";
+    std::string error;
+    if (!CheckUnitChoice(*bus, o, code, outcome, error)) {
+      return EarlyEnd(out, o.command, code, outcome, outcome, error);
+    }
+  }
+
+  const bool comparesImage = o.command == Command::Update || o.command == Command::Verify;
+  const std::optional<std::string> imageVersion =
+      comparesImage ? ImageVersionLine(image) : std::nullopt;
+  const std::optional<std::string> imageFile =
+      o.imageFile.empty() ? std::nullopt : std::optional(o.imageFile);
+
+  DialogOptions options;
+  options.bus = bus;
+  options.image = image;
+  options.writePauseMs = env.writePauseMs;
+  // A single read never outlasts the time the user allows for the unit to answer.
+  options.readTimeoutMs = static_cast<std::uint32_t>(
+      std::clamp(o.timeoutSeconds * 1000.0, 1.0, double{hid::kReadTimeoutMs}));
+  options.runLockName = env.runLockName;
+  options.devicePath = o.devicePath;
+  if (o.trace) options.tracer = Trace;
+  RunEvents events(out, o.command, emulated, [&] {
+    // Before anything is sent: the image this run writes or compares with.
+    if (comparesImage) out.Image(imageVersion, image.size(), imageFile);
+  });
+  options.events = &events;
+  ConsoleWindow window([&out](const std::string& text) { out.Diagnostic(text); });
+  CFwUpdateDlg dlg(window, options);
+  dlg.OnInitDialog();
+
+  RunEnd end;
+  end.command = o.command;
+  switch (o.command) {
+    case Command::Update:
+      dlg.OnStartUpdate();
+      RunLoop(dlg, events, o, env, end);
+      break;
+    case Command::Version:
+      RunVersion(dlg, events, o, env, end);
+      break;
+    default:
+      dlg.OnReadBack();
+      RunLoop(dlg, events, o, env, end);
+      break;
+  }
+  out.EndProgress();
+  end.result = events.result();
+  Summary s;
+  s.command = o.command;
+  s.imageVersion = imageVersion;
+  if (events.unit()) s.unit = events.unit()->path;
+  const Outcome outcome = end.result.outcome;
+  const bool compared =
+      end.stop == Stop::None && (outcome == Outcome::UpdateOk || outcome == Outcome::VerifyFailed ||
+                                 (outcome == Outcome::ReadDone && comparesImage));
+  if (compared) {
+    end.difference = Compare(image, dlg.engine().ReadBack());
+    s.difference = end.difference;
+  }
+  s.verdict = Judge(end);
+  if (outcome == Outcome::VersionOk && end.stop == Stop::None) s.unitVersion = s.verdict.line;
+
+  if (s.verdict.code == kExitNoPermission) {
+    std::uint16_t productId = 0;
+    for (const ConnectAttempt& a : end.result.attempts) {
+      if (a.failure.kind == hid::FailureKind::PermissionDenied) productId = a.productId;
+    }
+    out.Diagnostic(PermissionAdvice(end.result.failure.path, productId));
+  }
+  if (o.command == Command::Backup && outcome == Outcome::ReadDone && end.stop == Stop::None) {
+    const auto data = dlg.engine().ReadBack().first(kEepromSize);
+    s.imageVersion = ImageVersionLine(data);
+    out.Image(s.imageVersion, data.size(), o.backupFile);
+    std::string error;
+    if (SaveBackup(o.backupFile, data, error)) {
+      s.verdict.line = "Saved " + std::to_string(data.size()) + " bytes to " + o.backupFile;
+    } else {
+      s.verdict.code = kExitInternal;
+      s.verdict.outcome = "file-not-written";
+      s.verdict.reasonType = "file";
+      s.verdict.reasonDetail = error;
+      s.verdict.diagnostic = std::string(kProgram) + ": " + error;
+    }
+  }
+  return Finish(out, s);
+}
+
+int RunInfo(const CliOptions& o, Output& out) {
+  std::vector<std::uint8_t> fileImage;
+  std::span<const std::uint8_t> image = FirmwareImage();
+  if (std::string error; !ChooseImage(o, fileImage, image, error)) {
+    return EarlyEnd(out, o.command, kExitUsage, "bad-file", "file", error);
+  }
+  const auto line = ImageVersionLine(image);
+  out.Json(JsonObject()
+               .Text("event", "image")
+               .OptText("version", line)
+               .Number("bytes", static_cast<std::int64_t>(image.size()))
+               .OptText("file", o.imageFile.empty() ? std::nullopt : std::optional(o.imageFile)));
+  Summary s;
+  s.command = o.command;
+  s.imageVersion = line;
+  s.verdict.code = kExitOk;
+  s.verdict.outcome = "version";
+  s.verdict.line = line.value_or("no version header found");
+  return Finish(out, s);
 }
 
 }  // namespace
 
-int RunCli(const std::vector<std::string>& args, const Environment& env) {
-  int code = kExitOk;
-  const auto parsed = Parse(args, env, code);
-  if (!parsed) return code;
-  const CliOptions& o = *parsed;
-
-  ConsoleWindow window(env.out, env.err, {o.json, env.errIsTerminal});
-  if (o.command == "info") {
-    const auto line = ImageVersionLine(FirmwareImage());
-    window.Status(kDarkBlue, line.value_or("Ready"));
-    window.Result(kExitOk, line.value_or("Ready"));
-    return kExitOk;
+std::string UdevAdvice(std::uint16_t productId, bool ruleInstalled) {
+  if (ruleInstalled) {
+    return "The udev rule 70-quarnel-audio.rules is installed: access goes to the user logged "
+           "in at the seat, or to members of plugdev. Join plugdev with\n"
+           "  sudo adduser $USER plugdev\n"
+           "then log in again and replug the device.";
   }
-  const auto bus = MakeBus(o.shared);
-  if (o.command == "list") return List(*bus, window, o, env);
+  return "Give this user access to the unit with a udev rule:\n"
+         "  echo 'SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"" +
+         Hex4(kVendorId) + "\", ATTRS{idProduct}==\"" + Hex4(productId) +
+         "\", TAG+=\"uaccess\", GROUP=\"plugdev\", MODE=\"0660\"' | sudo tee "
+         "/etc/udev/rules.d/70-quarnel-audio.rules\n"
+         "  sudo udevadm control --reload\n"
+         "  sudo udevadm trigger\n"
+         "then replug the device.";
+}
 
-  DialogOptions options;
-  options.bus = bus.get();
-  options.writePauseMs = env.writePauseMs;
-  // A single read never outlasts the time the user allows for the device to answer.
-  options.readTimeoutMs = static_cast<std::uint32_t>(
-      std::clamp(o.timeoutSeconds * 1000.0, 1.0, double{hid::kReadTimeoutMs}));
-  options.runLockName = env.runLockName;
-  if (o.trace) options.tracer = Trace;
-  RunEvents events;
-  options.events = &events;
-  CFwUpdateDlg dlg(window, options);
-  dlg.OnInitDialog();
-  return o.command == "update" ? Update(dlg, events, window, o, env)
-                               : Version(dlg, events, window, o, env);
+int RunCli(const std::vector<std::string>& args, const Environment& env) {
+  const ParsedArgs parsed = ParseArgs(args);
+  switch (parsed.action) {
+    case ParsedArgs::Action::Help:
+      env.out << HelpText() << std::flush;
+      return kExitOk;
+    case ParsedArgs::Action::Version:
+      env.out << VersionText(kProgram) << std::flush;
+      return kExitOk;
+    case ParsedArgs::Action::Usage:
+      env.err << kProgram << ": " << parsed.error << " (try --help)\n" << std::flush;
+      return kExitUsage;
+    case ParsedArgs::Action::Run:
+      break;
+  }
+  const CliOptions& o = parsed.options;
+  Output out(o, env);
+  if (o.command == Command::Info) return RunInfo(o, out);
+  if (o.command == Command::List) {
+    std::unique_ptr<hid::Bus> ownBus;
+    return List(*ChooseBus(o, env, ownBus), IsEmulated(o, env), out);
+  }
+  return RunUnitCommand(o, env, out);
 }
 
 }  // namespace quarnel::cli

@@ -1,5 +1,5 @@
-// The command-line front end: the dialog's behaviour on a console, for scripts, headless
-// machines and support.
+// The command-line front end: the dialog's behaviour on a console, for people at a
+// terminal and for scripts.
 #pragma once
 
 #include <atomic>
@@ -9,6 +9,7 @@
 
 #include "app/ExitCodes.h"
 #include "engine/TransferEngine.h"
+#include "hid/DeviceBus.h"
 
 namespace quarnel::cli {
 
@@ -18,9 +19,13 @@ struct Environment {
   bool errIsTerminal = false;
   // Raised by Ctrl-C; may be null.
   const std::atomic<bool>* interrupted = nullptr;
-  // Testing seams: the pause after each accepted write, and the run lock's name.
+  // The width of the terminal on stderr (0: unknown); may be null.
+  int (*columns)() = nullptr;
+  // Testing seams: the pause after each accepted write, the run lock's name, and a bus of
+  // emulated units used instead of the system's or the --simulate one.
   std::uint32_t writePauseMs = kWritePauseMs;
   std::string runLockName = "quarnel-fwupdate";
+  hid::Bus* bus = nullptr;
 };
 
 int RunCli(const std::vector<std::string>& args, const Environment& env);

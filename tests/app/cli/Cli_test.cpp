@@ -3,23 +3,44 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <sstream>
 
 #include "app/RunLock.h"
+#include "app/cli/CliOptions.h"
+#include "app/cli/Console.h"
+#include "app/cli/Progress.h"
+#include "app/cli/Verdict.h"
+#include "emulated/EmulatedBus.h"
+#include "emulated/MultiBus.h"
+#include "engine/FirmwareImage.h"
 
 namespace quarnel::cli {
 namespace {
+
+namespace fs = std::filesystem;
+using emulated::Device;
+
+const std::string kImageLine = "Ver. 23.07.0110.0001  2014-01-20.[0]  Product [Async.]";
 
 struct CliRun {
   int code = -1;
   std::string out;
   std::string err;
 
-  std::vector<std::string> OutLines() const {
+  std::vector<std::string> OutLines() const { return Lines(out); }
+  static std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
-    std::istringstream in(out);
+    std::istringstream in(text);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
+  }
+  std::size_t ErrCount(const std::string& text) const {
+    std::size_t n = 0;
+    for (auto at = err.find(text); at != std::string::npos; at = err.find(text, at + 1)) ++n;
+    return n;
   }
 };
 
@@ -29,13 +50,15 @@ std::string LockName() {
          std::to_string(::getpid());
 }
 
-CliRun Cli(std::vector<std::string> args, const std::atomic<bool>* interrupted = nullptr) {
+CliRun Cli(std::vector<std::string> args, const std::atomic<bool>* interrupted = nullptr,
+           hid::Bus* bus = nullptr) {
   std::ostringstream out;
   std::ostringstream err;
   Environment env{out, err};
   env.interrupted = interrupted;
   env.writePauseMs = 0;
   env.runLockName = LockName();
+  env.bus = bus;
   CliRun r;
   r.code = RunCli(args, env);
   r.out = out.str();
@@ -43,95 +66,416 @@ CliRun Cli(std::vector<std::string> args, const std::atomic<bool>* interrupted =
   return r;
 }
 
+// A folder of its own for each test's files, removed at the end.
+class TempFolder {
+ public:
+  TempFolder() : path_(fs::temp_directory_path() / LockName()) { fs::create_directories(path_); }
+  ~TempFolder() { fs::remove_all(path_); }
+  std::string File(const char* name) const { return (path_ / name).string(); }
+  std::size_t Count() const {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(path_), {}));
+  }
+
+ private:
+  fs::path path_;
+};
+
+void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<std::uint8_t> Image() {
+  return {FirmwareImage().begin(), FirmwareImage().end()};
+}
+
+bool Holds(const Device& device, std::span<const std::uint8_t> bytes) {
+  const auto e = device.Eeprom();
+  return std::equal(bytes.begin(), bytes.end(), e.begin());
+}
+
+// One emulated unit on its own bus, reachable through the test seam.
+struct Unit {
+  explicit Unit(std::uint16_t pid, emulated::Faults faults = {})
+      : device(std::make_shared<Device>(pid, faults)), bus(device) {}
+  std::shared_ptr<Device> device;
+  emulated::EmulatedBus bus;
+};
+
+// The fields of one JSON line: strings, numbers, true/false/null as their text, an object as
+// its fields with the key's name before a dot.
+std::map<std::string, std::string> ParseJson(const std::string& line, bool& ok) {
+  std::map<std::string, std::string> fields;
+  std::size_t i = 0;
+  ok = true;
+  const auto fail = [&] { ok = false; };
+  const auto string = [&](std::string& s) {
+    if (i >= line.size() || line[i] != '"') return fail();
+    for (++i; i < line.size() && line[i] != '"'; ++i) {
+      if (line[i] == '\\' && ++i < line.size()) {
+        s += line[i] == 'n' ? '\n' : line[i];
+      } else {
+        s += line[i];
+      }
+    }
+    if (i++ >= line.size()) fail();
+  };
+  std::function<void(const std::string&)> object = [&](const std::string& prefix) {
+    if (i >= line.size() || line[i++] != '{') return fail();
+    while (ok && i < line.size() && line[i] != '}') {
+      std::string key;
+      string(key);
+      if (!ok || i >= line.size() || line[i++] != ':') return fail();
+      if (line[i] == '{') {
+        object(prefix + key + ".");
+      } else if (line[i] == '"') {
+        std::string value;
+        string(value);
+        fields[prefix + key] = value;
+      } else {
+        const std::size_t end = line.find_first_of(",}", i);
+        if (end == std::string::npos) return fail();
+        fields[prefix + key] = line.substr(i, end - i);
+        i = end;
+      }
+      if (i < line.size() && line[i] == ',') ++i;
+    }
+    if (i++ >= line.size()) fail();
+  };
+  object("");
+  if (i != line.size()) ok = false;
+  return fields;
+}
+
 TEST(Cli, UpdateUnderEachProduct) {
-  for (const char* pid : {"5028", "7030", "7029", "2004"}) {
-    const CliRun r = Cli({std::string("--simulate=") + pid, "update"});
+  for (const std::uint16_t pid : std::vector<std::uint16_t>{0x5028, 0x7030, 0x7029, 0x2004}) {
+    Unit unit(pid);
+    const CliRun r = Cli({"update"}, nullptr, &unit.bus);
     EXPECT_EQ(r.code, kExitOk) << pid << r.err;
-    const std::vector<std::string> expected = {
-        "Ready", "Ver. 23.07.0110.0001  2014-01-20.[0]  Product [Async.]", "Processing...",
-        "FW UPDATE OK!"};
+    char path[32];
+    std::snprintf(path, sizeof path, "emulated:%04x", unsigned{pid});
+    const std::vector<std::string> expected = {"unit: 1852:" + std::string(path + 9) + " " + path +
+                                                   " (built-in emulated device, no hardware)",
+                                               "image: " + kImageLine, "FW UPDATE OK!"};
     EXPECT_EQ(r.OutLines(), expected) << pid;
-    EXPECT_NE(r.err.find("progress 60%"), std::string::npos);
-    EXPECT_NE(r.err.find("progress 100%"), std::string::npos);
+    EXPECT_NE(r.err.find("writing 60%"), std::string::npos);
+    EXPECT_NE(r.err.find("verifying 100%"), std::string::npos);
+    // Nothing but the update's own requests: one per chunk in each phase.
+    EXPECT_TRUE(Holds(*unit.device, FirmwareImage()));
+    EXPECT_EQ(unit.device->requests(), 2u * FirmwareImage().size() / (pid == 0x2004 ? 16 : 8));
   }
 }
 
 TEST(Cli, VerdictFailAndConnectFailuresHaveTheirCodes) {
   const CliRun flip = Cli({"--simulate", "--simulate-fault=flip:12287", "update"});
   EXPECT_EQ(flip.code, kExitVerifyFailed);
-  EXPECT_EQ(flip.OutLines().back(), "FW UPDATE FAIL!");
-  EXPECT_EQ(flip.OutLines().at(3), "Fail to update firmware!! Try to update again.");
+  const auto lines = flip.OutLines();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[2], "EEPROM differs from the image: 1 bytes, first at 0x2FFF");
+  EXPECT_EQ(lines[3], "FW UPDATE FAIL!");
+  // The message box once, on stderr; no status texts anywhere.
+  EXPECT_EQ(flip.ErrCount("Fail to update firmware!! Try to update again."), 1u);
+  EXPECT_EQ(flip.out.find("Processing"), std::string::npos);
+  EXPECT_EQ(flip.err.find("Processing"), std::string::npos);
 
   const CliRun none = Cli({"--simulate=1234", "update"});
   EXPECT_EQ(none.code, kExitNoDevice);
-  EXPECT_EQ(none.OutLines().back(), "Fail to connect device!");
-  EXPECT_NE(none.err.find("no HID device"), std::string::npos);
+  EXPECT_EQ(none.OutLines(), std::vector<std::string>{"Fail to connect device!"});
+  EXPECT_NE(none.err.find("tried 1852:5028, 1852:7030, 1852:7029, 1852:2004"), std::string::npos);
+  EXPECT_EQ(none.ErrCount("Fail to connect USB device!"), 1u);
 
   const CliRun gone = Cli({"--simulate-fault=vanish-after:1536", "update"});
   EXPECT_EQ(gone.code, kExitNotVerified);
   EXPECT_EQ(gone.OutLines().back(), "Fail to connect device!");
 }
 
-TEST(Cli, SilentDeviceEndsAtTheTimeout) {
-  const CliRun r = Cli({"--simulate-fault=silent-after:20", "--timeout=0.2", "update"});
-  EXPECT_EQ(r.code, kExitStoppedAnswering);
-  EXPECT_NE(r.err.find("stopped answering"), std::string::npos);
-  const CliRun v = Cli({"--simulate-fault=silent-after:0", "--timeout=0.1", "version"});
-  EXPECT_EQ(v.code, kExitVerifyFailed);
-  EXPECT_EQ(v.OutLines().back(), "Fail to get firmware version!");
+TEST(Cli, SilentUnitIsJudgedByPhase) {
+  const CliRun write = Cli({"--simulate-fault=silent-after:20", "--timeout=0.2", "update"});
+  EXPECT_EQ(write.code, kExitStoppedAnswering);
+  EXPECT_NE(write.err.find("stopped answering during the write"), std::string::npos);
+  EXPECT_EQ(write.OutLines().back(), "FW UPDATE FAIL!");
+  // Silent once the whole image is written: written but not verified.
+  const CliRun readBack = Cli({"--simulate-fault=silent-after:1540", "--timeout=0.2", "update"});
+  EXPECT_EQ(readBack.code, kExitNotVerified);
+  EXPECT_NE(readBack.err.find("written but not verified"), std::string::npos);
+  for (const char* command : {"verify", "version"}) {
+    const CliRun r = Cli({"--simulate-fault=silent-after:0", "--timeout=0.1", command});
+    EXPECT_EQ(r.code, kExitStoppedAnswering) << command;
+    EXPECT_NE(r.err.find("stopped answering; nothing was written"), std::string::npos);
+  }
 }
 
-TEST(Cli, InterruptStopsCleanly) {
+// Raises the interrupt when the unit takes request number `at` (counted over every
+// connection), then serves it.
+class InterruptAt final : public hid::ReportServer {
+ public:
+  InterruptAt(std::shared_ptr<Device> device, std::atomic<bool>& flag, std::uint32_t at)
+      : device_(std::move(device)), flag_(flag), at_(at) {}
+  hid::ServedAnswer Serve(std::span<const std::uint8_t> report) override {
+    if (device_->requests() + 1 == at_) flag_ = true;
+    return device_->Serve(report);
+  }
+
+ private:
+  std::shared_ptr<Device> device_;
+  std::atomic<bool>& flag_;
+  std::uint32_t at_;
+};
+
+TEST(Cli, InterruptIsJudgedByPhase) {
   const std::atomic<bool> interrupted{true};
-  const CliRun r = Cli({"--simulate", "update"}, &interrupted);
-  EXPECT_EQ(r.code, kExitInterrupted);
+  EXPECT_EQ(Cli({"--simulate", "update"}, &interrupted).code, kExitInterrupted);
+
+  struct Case {
+    const char* command;
+    std::uint32_t at;
+    int code;
+  };
+  // Request 1537 is the first of the read-back (7029: 1536 chunks of 8 bytes).
+  for (const Case c : {Case{"update", 10, kExitInterrupted}, Case{"update", 1537, kExitNotVerified},
+                       Case{"verify", 10, kExitInterrupted}}) {
+    std::atomic<bool> flag{false};
+    auto device = std::make_shared<Device>(0x7029);
+    emulated::EmulatedBus bus(
+        device, [&](std::shared_ptr<hid::ReportServer>, hid::LinkFailure& reason) {
+          return hid::OpenLoopback(std::make_shared<InterruptAt>(device, flag, c.at), reason);
+        });
+    const CliRun r = Cli({c.command, "--timeout=600"}, &flag, &bus);
+    EXPECT_EQ(r.code, c.code) << c.command << " " << c.at << r.err;
+  }
 }
 
 TEST(Cli, AnotherUpdateRunning) {
   LockFailure reason;
   const auto held = RunLock::TryAcquire(LockName(), reason);
   ASSERT_NE(held, nullptr);
-  const CliRun r = Cli({"--simulate", "update"});
-  EXPECT_EQ(r.code, kExitBusy);
-  EXPECT_EQ(r.OutLines().at(2), "Another firmware update is running.");
+  for (const char* command : {"update", "verify"}) {
+    const CliRun r = Cli({"--simulate", command});
+    EXPECT_EQ(r.code, kExitBusy);
+    EXPECT_EQ(r.ErrCount("Another firmware update is running."), 1u);
+    EXPECT_EQ(r.OutLines().back(), "Fail to connect device!");
+  }
 }
 
 TEST(Cli, VersionInfoAndList) {
   const CliRun v = Cli({"--simulate", "version"});
   EXPECT_EQ(v.code, kExitOk);
-  EXPECT_EQ(v.OutLines().back(), "Ver. 23.07.0110.0001  2014-01-20.[0]  (Formal Release)");
+  EXPECT_EQ(v.out, "Ver. 23.07.0110.0001  2014-01-20.[0]  (Formal Release)\n");
 
   const CliRun i = Cli({"info"});
   EXPECT_EQ(i.code, kExitOk);
-  EXPECT_EQ(i.out, "Ver. 23.07.0110.0001  2014-01-20.[0]  Product [Async.]\n");
+  EXPECT_EQ(i.out, kImageLine + "\n");
 
   const CliRun l = Cli({"--simulate=2004", "list"});
   EXPECT_EQ(l.code, kExitOk);
-  EXPECT_EQ(l.out, "1852:2004  emulated:2004  alternate framing, 16-byte chunks\n");
+  EXPECT_EQ(l.out, "emulated:2004  1852:2004  alternate framing  ok\n");
   // Another product of the same vendor is listed, but not as something to update.
   const CliRun other = Cli({"--simulate=1234", "list"});
-  EXPECT_EQ(other.out, "1852:1234  emulated:1234  not an audio interface this program updates\n");
+  EXPECT_EQ(other.out, "emulated:1234  1852:1234  not a unit this program updates  ok\n");
 }
 
-TEST(Cli, JsonLinesEndWithAResult) {
+TEST(Cli, VerifySendsNoWriteRequest) {
+  for (const std::uint16_t pid : std::vector<std::uint16_t>{0x7029, 0x2004}) {
+    Unit good(pid);
+    good.device->SetEeprom(0, FirmwareImage());
+    const CliRun ok = Cli({"verify"}, nullptr, &good.bus);
+    EXPECT_EQ(ok.code, kExitOk) << ok.err;
+    EXPECT_EQ(ok.OutLines().back(), "EEPROM matches the image");
+    // Read requests only: one per chunk of the image.
+    EXPECT_EQ(good.device->requests(), FirmwareImage().size() / (pid == 0x2004 ? 16 : 8));
+
+    Unit corrupt(pid);
+    auto bytes = Image();
+    bytes[0x1234] ^= 0xFF;
+    bytes[0x2000] ^= 0x01;
+    corrupt.device->SetEeprom(0, bytes);
+    const CliRun bad = Cli({"verify"}, nullptr, &corrupt.bus);
+    EXPECT_EQ(bad.code, kExitVerifyFailed);
+    EXPECT_EQ(bad.OutLines().back(), "EEPROM differs from the image: 2 bytes, first at 0x1234");
+    EXPECT_TRUE(Holds(*corrupt.device, bytes));  // nothing written
+  }
+}
+
+TEST(Cli, BackupSavesTheWholeEepromOnlyWhenComplete) {
+  TempFolder folder;
+  std::vector<std::uint8_t> known(kEepromSize);
+  for (std::size_t a = 0; a < known.size(); ++a) known[a] = static_cast<std::uint8_t>(a * 7 + 3);
+  for (const std::uint16_t pid : std::vector<std::uint16_t>{0x7029, 0x2004}) {
+    const std::string file = folder.File(pid == 0x2004 ? "alternate.bin" : "standard.bin");
+    Unit unit(pid);
+    unit.device->SetEeprom(0, known);
+    const CliRun r = Cli({"backup", file}, nullptr, &unit.bus);
+    EXPECT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_EQ(ReadFile(file), known);
+    EXPECT_EQ(r.OutLines().back(), "Saved 16384 bytes to " + file);
+    EXPECT_EQ(r.OutLines().at(1), "image: no version header found");
+  }
+  const std::string file = folder.File("standard.bin");
+  // An existing file is kept unless --force.
+  Unit unit(0x7029);
+  const CliRun refused = Cli({"backup", file}, nullptr, &unit.bus);
+  EXPECT_EQ(refused.code, kExitUsage);
+  EXPECT_EQ(unit.device->requests(), 0u);
+  EXPECT_EQ(ReadFile(file), known);
+  EXPECT_EQ(Cli({"backup", file, "--force"}, nullptr, &unit.bus).code, kExitOk);
+  EXPECT_EQ(ReadFile(file), std::vector<std::uint8_t>(kEepromSize, 0xFF));
+  // An interrupted backup leaves no file behind, not even a partial one.
+  const std::atomic<bool> interrupted{true};
+  const CliRun stopped = Cli({"backup", folder.File("stopped.bin")}, &interrupted, &unit.bus);
+  EXPECT_EQ(stopped.code, kExitInterrupted);
+  EXPECT_EQ(folder.Count(), 2u);
+}
+
+TEST(Cli, UpdateFromAnImageFile) {
+  TempFolder folder;
+  auto changed = Image();
+  changed[100] ^= 0x55;  // still has its header
+  const std::string good = folder.File("good.bin");
+  WriteFile(good, changed);
+  std::vector<std::uint8_t> headerless(4096, 0x5A);
+  const std::string blank = folder.File("blank.bin");
+  WriteFile(blank, headerless);
+  const std::string odd = folder.File("odd.bin");
+  WriteFile(odd, std::vector<std::uint8_t>(changed.begin(), changed.begin() + 100));
+  const std::string big = folder.File("big.bin");
+  WriteFile(big, std::vector<std::uint8_t>(kEepromSize + 16, 0));
+  const std::string empty = folder.File("empty.bin");
+  WriteFile(empty, {});
+
+  Unit unit(0x7029);
+  EXPECT_EQ(Cli({"update", "--image=" + good}, nullptr, &unit.bus).code, kExitOk);
+  EXPECT_TRUE(Holds(*unit.device, changed));
+  const std::uint32_t sent = unit.device->requests();
+
+  // Refused before any traffic: no header, bad lengths, a file that is not there.
+  for (const std::string& file : {blank, odd, big, empty, folder.File("missing.bin")}) {
+    const CliRun r = Cli({"update", "--image=" + file}, nullptr, &unit.bus);
+    EXPECT_EQ(r.code, kExitUsage) << file;
+    EXPECT_EQ(CliRun::Lines(r.err).size(), 1u) << r.err;
+  }
+  EXPECT_EQ(unit.device->requests(), sent);
+
+  // A backup without header is restored with --force.
+  const CliRun forced = Cli({"update", "--image=" + blank, "--force"}, nullptr, &unit.bus);
+  EXPECT_EQ(forced.code, kExitOk) << forced.err;
+  EXPECT_EQ(forced.OutLines().at(1), "image: no version header found");
+  EXPECT_TRUE(Holds(*unit.device, headerless));
+}
+
+TEST(Cli, BackupThenRestore) {
+  TempFolder folder;
+  const std::string file = folder.File("unit.bin");
+  Unit unit(0x2004);
+  unit.device->SetEeprom(0, FirmwareImage());
+  ASSERT_EQ(Cli({"backup", file}, nullptr, &unit.bus).code, kExitOk);
+  unit.device->SetEeprom(0, std::vector<std::uint8_t>(kEepromSize, 0));
+  const CliRun restore = Cli({"update", "--image=" + file, "--force"}, nullptr, &unit.bus);
+  EXPECT_EQ(restore.code, kExitOk) << restore.err;
+  EXPECT_TRUE(Holds(*unit.device, ReadFile(file)));
+}
+
+TEST(Cli, DeviceChoosesOneOfSeveralUnits) {
+  auto first = std::make_shared<Device>(0x7029);
+  auto second = std::make_shared<Device>(0x7029);
+  auto firstBus = std::make_unique<emulated::EmulatedBus>(first);
+  auto secondBus = std::make_unique<emulated::EmulatedBus>(second);
+  firstBus->SetPath("emulated:7029/1");
+  secondBus->SetPath("emulated:7029/2");
+  std::vector<std::unique_ptr<hid::Bus>> buses;
+  buses.push_back(std::move(firstBus));
+  buses.push_back(std::move(secondBus));
+  emulated::MultiBus bus(std::move(buses));
+
+  for (const char* command : {"update", "verify"}) {
+    const CliRun several = Cli({command}, nullptr, &bus);
+    EXPECT_EQ(several.code, kExitUsage);
+    EXPECT_NE(several.err.find("several units are attached; choose one with --device= (see list)"),
+              std::string::npos);
+  }
+  EXPECT_EQ(Cli({"backup", "x.bin"}, nullptr, &bus).code, kExitUsage);
+  EXPECT_EQ(first->requests() + second->requests(), 0u);
+
+  EXPECT_EQ(Cli({"--device=emulated:7029/3", "update"}, nullptr, &bus).code, kExitNoDevice);
+  const CliRun chosen = Cli({"--device=emulated:7029/2", "update"}, nullptr, &bus);
+  EXPECT_EQ(chosen.code, kExitOk) << chosen.err;
+  EXPECT_EQ(chosen.OutLines().front(),
+            "unit: 1852:7029 emulated:7029/2 (built-in emulated device, no hardware)");
+  EXPECT_TRUE(Holds(*second, FirmwareImage()));
+  EXPECT_EQ(first->requests(), 0u);
+}
+
+TEST(Cli, JsonLinesCarryTheirFields) {
   const CliRun r = Cli({"--json", "--simulate=2004", "update"});
   ASSERT_EQ(r.code, kExitOk);
-  const auto lines = r.OutLines();
-  for (const auto& line : lines) {
-    EXPECT_EQ(line.rfind("{\"event\":\"", 0), 0u) << line;
-    EXPECT_EQ(line.back(), '}');
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  std::vector<std::map<std::string, std::string>> events;
+  for (const auto& line : r.OutLines()) {
+    bool ok = false;
+    events.push_back(ParseJson(line, ok));
+    ASSERT_TRUE(ok) << line;
   }
-  EXPECT_EQ(lines.back(), "{\"event\":\"result\",\"code\":0,\"text\":\"FW UPDATE OK!\"}");
-  EXPECT_NE(r.out.find("{\"event\":\"dots\",\"text\":\"...\",\"colour\":\"#7F0000\"}"),
-            std::string::npos);
-  EXPECT_NE(r.out.find("{\"event\":\"progress\",\"percent\":100,\"phase\":\"verifying\"}"),
-            std::string::npos);
-  EXPECT_NE(r.out.find("\"status\",\"text\":\"FW UPDATE OK!\",\"colour\":\"#007F00\""),
-            std::string::npos);
-  EXPECT_TRUE(r.err.empty());
+  ASSERT_GE(events.size(), 5u);
+  const std::map<std::string, std::string> unit = {
+      {"event", "unit"},   {"path", "emulated:2004"}, {"vendor", "1852"},
+      {"product", "2004"}, {"framing", "alternate"},  {"emulated", "true"}};
+  EXPECT_EQ(events[0], unit);
+  const std::map<std::string, std::string> image = {
+      {"event", "image"}, {"version", kImageLine}, {"bytes", "12288"}, {"file", "null"}};
+  EXPECT_EQ(events[1], image);
+  EXPECT_EQ(events[2],
+            (std::map<std::string, std::string>{{"event", "phase"}, {"phase", "write"}}));
+  std::vector<std::string> phases;
+  int lastPercent = -1;
+  for (const auto& e : events) {
+    if (e.at("event") == "phase") phases.push_back(e.at("phase"));
+    if (e.at("event") != "progress") continue;
+    EXPECT_EQ(e.size(), 5u);
+    EXPECT_EQ(e.at("phase"), phases.back());
+    EXPECT_EQ(e.at("total"), "12288");
+    const int percent = std::stoi(e.at("percent"));
+    EXPECT_EQ(percent, static_cast<int>(std::stoul(e.at("bytes")) * 100 / 12288));
+    if (percent != 0) {
+      EXPECT_GT(percent, lastPercent);
+    }
+    lastPercent = percent;
+  }
+  EXPECT_EQ(phases, (std::vector<std::string>{"write", "read-back"}));
+  EXPECT_EQ(lastPercent, 100);
+  const std::map<std::string, std::string> result = {{"event", "result"},
+                                                     {"command", "update"},
+                                                     {"outcome", "ok"},
+                                                     {"code", "0"},
+                                                     {"reason", "null"},
+                                                     {"unit", "emulated:2004"},
+                                                     {"imageVersion", kImageLine},
+                                                     {"unitVersion", "null"},
+                                                     {"differing", "0"},
+                                                     {"firstDifference", "null"}};
+  EXPECT_EQ(events.back(), result);
+  // No window internals.
+  EXPECT_EQ(r.out.find("colour"), std::string::npos);
+  EXPECT_EQ(r.out.find("..."), std::string::npos);
+
+  const CliRun none = Cli({"--json", "--simulate=1234", "update"});
+  bool ok = false;
+  const auto failed = ParseJson(none.OutLines().back(), ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(failed.at("code"), "2");
+  EXPECT_EQ(failed.at("reason.type"), "not-found");
+  EXPECT_EQ(failed.at("unit"), "null");
+
+  const CliRun list = Cli({"--json", "--simulate", "list"});
+  EXPECT_EQ(ParseJson(list.OutLines().at(0), ok).at("access"), "ok");
 }
 
 TEST(Cli, UsageErrors) {
+  const std::string longName(80, 'x');
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{},
                                              {"frobnicate"},
@@ -139,14 +483,161 @@ TEST(Cli, UsageErrors) {
                                              {"update", "version"},
                                              {"--timeout=0", "update"},
                                              {"--timeout=abc", "update"},
+                                             {"--timeout=1e3", "update"},
+                                             {"--timeout=+5", "update"},
+                                             {"--timeout= 5", "update"},
+                                             {"--timeout", "5", "update"},
                                              {"--simulate=xyz", "update"},
-                                             {"--simulate-fault=flip", "update"}}) {
+                                             {"--simulate-fault=flip", "update"},
+                                             {"--report=x.txt", "update"},
+                                             {"backup"},
+                                             {"backup", "a.bin", "b.bin"},
+                                             {"update", "a.bin"},
+                                             {"--image=x.bin", "version"},
+                                             {"--device=x", "info"},
+                                             {"--force=yes", "update"},
+                                             {"--image=", "update"},
+                                             {"--", "--simulate", "update"},
+                                             {"update", "--" + longName}}) {
     const CliRun r = Cli(args);
-    EXPECT_EQ(r.code, kExitUsage);
-    EXPECT_NE(r.err.find("usage:"), std::string::npos);
+    EXPECT_EQ(r.code, kExitUsage) << ::testing::PrintToString(args);
+    // One line saying what is wrong, not the whole help.
+    EXPECT_EQ(CliRun::Lines(r.err).size(), 1u) << r.err;
+    EXPECT_NE(r.err.find("try --help"), std::string::npos);
     EXPECT_TRUE(r.out.empty());
   }
+  const CliRun quoted = Cli({"update", "--" + longName});
+  EXPECT_NE(quoted.err.find("'--" + longName.substr(0, 30) + "...'"), std::string::npos);
+  // Options anywhere, -- ends them.
+  EXPECT_EQ(Cli({
+                    "info",
+                    "--quiet",
+                    "--",
+                })
+                .code,
+            kExitOk);
   EXPECT_EQ(Cli({"--help"}).code, kExitOk);
+}
+
+TEST(Cli, HelpFitsEightyColumnsAndNamesEveryFault) {
+  const CliRun r = Cli({"update", "--help"});
+  EXPECT_EQ(r.code, kExitOk);
+  for (const auto& line : r.OutLines()) EXPECT_LE(line.size(), 80u) << line;
+  for (const char* fault : {"flip:ADDR", "silent-after:N", "vanish-after:N", "stale:N", "dup:N",
+                            "drop:N", "delay:MS", "refuse-writes"}) {
+    EXPECT_NE(r.out.find(fault), std::string::npos) << fault;
+  }
+  for (const char* code :
+       {"  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  5 ", "  6 ", "  64 ", "  70 ", "  77 "}) {
+    EXPECT_NE(r.out.find(code), std::string::npos) << code;
+  }
+}
+
+TEST(CliOptions, NumbersAndPlacement) {
+  const ParsedArgs p = ParseArgs({"--timeout=2.5", "backup", "--force", "out.bin",
+                                  "--simulate=0x2004", "--device=emulated:2004"});
+  ASSERT_EQ(p.action, ParsedArgs::Action::Run) << p.error;
+  EXPECT_EQ(p.options.command, Command::Backup);
+  EXPECT_EQ(p.options.backupFile, "out.bin");
+  EXPECT_DOUBLE_EQ(p.options.timeoutSeconds, 2.5);
+  EXPECT_EQ(p.options.shared.simulateProduct, 0x2004);
+  EXPECT_TRUE(p.options.force);
+  // After --, a word that looks like an option is a file name.
+  const ParsedArgs file = ParseArgs({"backup", "--", "--odd.bin"});
+  ASSERT_EQ(file.action, ParsedArgs::Action::Run) << file.error;
+  EXPECT_EQ(file.options.backupFile, "--odd.bin");
+}
+
+TEST(ProgressLine, FitsEveryWidth) {
+  struct Case {
+    int columns;
+    const char* expected;
+  };
+  const ProgressState state{"writing", 6144, 12288, 75};
+  for (const Case c : {
+           Case{120,
+                "writing   [####################....................]  50%  6144/12288 bytes  "
+                "1:15 left"},
+           Case{80,
+                "writing   [################.................]  50%  6144/12288 bytes  1:15 "
+                "left"},
+           Case{0,
+                "writing   [################.................]  50%  6144/12288 bytes  1:15 "
+                "left"},
+           Case{60, "writing   [######.......]  50%  6144/12288 bytes  1:15 left"},
+           Case{40, "writing   [###########...........]  50%"},
+           Case{20, "writing    50%"},
+           Case{10, "writing  "},
+           Case{1, ""},
+       }) {
+    const std::string line = FormatProgressLine(state, c.columns);
+    EXPECT_EQ(line, c.expected) << c.columns;
+    EXPECT_LT(static_cast<int>(line.size()), c.columns == 0 ? 80 : c.columns);
+  }
+  EXPECT_EQ(Percent(12288, 12288), 100);
+  EXPECT_EQ(Percent(1, 0), 0);
+}
+
+TEST(Verdict, ExitCodesFromTheOutlet) {
+  struct Case {
+    Command command;
+    Outcome outcome;
+    Phase phase;
+    Stop stop;
+    hid::FailureKind kind;
+    int code;
+    const char* line;
+  };
+  using enum Outcome;
+  using K = hid::FailureKind;
+  constexpr Phase W = Phase::Write;
+  constexpr Phase R = Phase::ReadBack;
+  constexpr Command U = Command::Update;
+  constexpr Command V = Command::Verify;
+  const char* fail = "FW UPDATE FAIL!";
+  const char* connect = "Fail to connect device!";
+  for (const Case c : {
+           Case{U, UpdateOk, R, Stop::None, K::None, kExitOk, "FW UPDATE OK!"},
+           Case{U, LinkLost, W, Stop::None, K::Gone, kExitStoppedAnswering, fail},
+           Case{U, LinkLost, R, Stop::None, K::Gone, kExitNotVerified, fail},
+           Case{V, LinkLost, R, Stop::None, K::IoError, kExitStoppedAnswering, connect},
+           Case{U, LockFailed, W, Stop::None, K::None, kExitInternal, connect},
+           Case{U, Busy, W, Stop::None, K::None, kExitBusy, connect},
+           Case{U, ConnectFailed, W, Stop::None, K::InUse, kExitBusy, connect},
+           Case{U, ConnectFailed, W, Stop::None, K::PermissionDenied, kExitNoPermission, connect},
+           Case{U, ConnectFailed, W, Stop::None, K::UnsupportedReports, kExitNoDevice, connect},
+           Case{Command::Backup, ConnectFailed, W, Stop::None, K::NotFound, kExitNoDevice, connect},
+           Case{U, ReadBackConnectFailed, R, Stop::None, K::NotFound, kExitNotVerified, connect},
+           Case{U, WorkerFailed, W, Stop::None, K::OutOfResources, kExitInternal, fail},
+           Case{U, Running, W, Stop::Timeout, K::None, kExitStoppedAnswering, fail},
+           Case{U, Running, R, Stop::Timeout, K::None, kExitNotVerified, fail},
+           Case{U, Running, W, Stop::Interrupt, K::None, kExitInterrupted, fail},
+           Case{U, Running, R, Stop::Interrupt, K::None, kExitNotVerified, fail},
+           Case{V, Running, R, Stop::Interrupt, K::None, kExitInterrupted, connect},
+           Case{Command::Version, VersionFailed, W, Stop::Timeout, K::None, kExitStoppedAnswering,
+                "Fail to get firmware version!"},
+           Case{Command::Version, VersionFailed, W, Stop::None, K::None, kExitVerifyFailed,
+                "Fail to get firmware version!"},
+       }) {
+    RunEnd end;
+    end.command = c.command;
+    end.result.outcome = c.outcome;
+    end.result.phase = c.phase;
+    end.result.failure.kind = c.kind;
+    end.phase = c.phase;
+    end.stop = c.stop;
+    const Verdict v = Judge(end);
+    EXPECT_EQ(v.code, c.code) << static_cast<int>(c.outcome) << " " << static_cast<int>(c.stop);
+    EXPECT_EQ(v.line, c.line) << static_cast<int>(c.outcome);
+  }
+}
+
+TEST(Verdict, PermissionAdviceDependsOnTheInstalledRule) {
+  EXPECT_NE(UdevAdvice(0x7029, true).find("sudo adduser $USER plugdev"), std::string::npos);
+  const std::string rule = UdevAdvice(0x2004, false);
+  EXPECT_NE(rule.find("ATTRS{idProduct}==\"2004\""), std::string::npos);
+  EXPECT_NE(rule.find("| sudo tee /etc/udev/rules.d/70-quarnel-audio.rules"), std::string::npos);
+  EXPECT_NE(rule.find("sudo udevadm control --reload"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,51 @@
+// The command line's arguments: a pure function from the arguments to the options of one
+// run, or to what is wrong with them. No I/O, so that it can be fed anything.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/ProgramOptions.h"
+
+namespace quarnel::cli {
+
+enum class Command : std::uint8_t { Update, Verify, Backup, Version, Info, List };
+
+struct CliOptions {
+  Command command = Command::Update;
+  std::string backupFile;  // backup FILE
+  std::string imageFile;   // --image=FILE; empty: the built-in image
+  std::string devicePath;  // --device=PATH
+  bool force = false;
+  bool quiet = false;
+  bool json = false;
+  bool trace = false;
+  double timeoutSeconds = 30;
+  SharedOptions shared;
+};
+
+struct ParsedArgs {
+  enum class Action : std::uint8_t { Run, Help, Version, Usage };
+  Action action = Action::Usage;
+  CliOptions options;
+  // Action::Usage: what is wrong, one line without the program's name.
+  std::string error;
+};
+
+ParsedArgs ParseArgs(const std::vector<std::string>& args);
+
+// The command's name as typed ("update", "backup", ...).
+const char* CommandName(Command command);
+
+// An argument as messages quote it: in quotes, cut to 32 characters and "..." when it is
+// longer than 64.
+std::string Quote(const std::string& arg);
+
+// Seconds: decimal digits with an optional fraction; no sign, spaces or exponent.
+bool ParseSeconds(const std::string& text, double& seconds);
+
+// The text --help prints; every line fits 80 columns.
+const char* HelpText();
+
+}  // namespace quarnel::cli

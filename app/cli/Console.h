@@ -1,0 +1,23 @@
+// What the command line needs of the platform's console, one file per platform.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace quarnel::cli {
+
+// Ctrl-C and the like raise `interrupted`; output that can no longer be written (a closed
+// pipe, a hung-up terminal) neither kills the program nor ends the run.
+void InstallInterruptHandlers(std::atomic<bool>& interrupted);
+
+// The width of the terminal on stderr in columns; 0 when unknown.
+int StderrColumns();
+
+// What this user can do about a unit they may not open.
+std::string PermissionAdvice(const std::string& path, std::uint16_t productId);
+
+// The udev advice on Linux: whether the rule is installed decides what is said.
+std::string UdevAdvice(std::uint16_t productId, bool ruleInstalled);
+
+}  // namespace quarnel::cli

@@ -1,0 +1,70 @@
+#include "app/cli/Json.h"
+
+#include <cstdio>
+
+namespace quarnel::cli {
+
+std::string JsonEscape(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char esc[8];
+          std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
+          out += esc;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out;
+}
+
+JsonObject& JsonObject::Field(const char* key, const std::string& json) {
+  if (!fields_.empty()) fields_ += ",";
+  fields_ += "\"" + JsonEscape(key) + "\":" + json;
+  return *this;
+}
+
+JsonObject& JsonObject::Text(const char* key, const std::string& value) {
+  return Field(key, "\"" + JsonEscape(value) + "\"");
+}
+
+JsonObject& JsonObject::OptText(const char* key, const std::optional<std::string>& value) {
+  return value ? Text(key, *value) : Null(key);
+}
+
+JsonObject& JsonObject::Number(const char* key, std::int64_t value) {
+  return Field(key, std::to_string(value));
+}
+
+JsonObject& JsonObject::OptNumber(const char* key, const std::optional<std::int64_t>& value) {
+  return value ? Number(key, *value) : Null(key);
+}
+
+JsonObject& JsonObject::Bool(const char* key, bool value) {
+  return Field(key, value ? "true" : "false");
+}
+
+JsonObject& JsonObject::Null(const char* key) {
+  return Field(key, "null");
+}
+
+JsonObject& JsonObject::Raw(const char* key, const std::string& json) {
+  return Field(key, json);
+}
+
+}  // namespace quarnel::cli

@@ -1,0 +1,36 @@
+#include <windows.h>
+
+#include "app/cli/Console.h"
+
+namespace quarnel::cli {
+
+namespace {
+
+std::atomic<bool>* g_interrupted = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  if (g_interrupted != nullptr) g_interrupted->store(true);
+  return TRUE;
+}
+
+}  // namespace
+
+void InstallInterruptHandlers(std::atomic<bool>& interrupted) {
+  g_interrupted = &interrupted;
+  ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+int StderrColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info) == 0) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+std::string PermissionAdvice(const std::string& path, std::uint16_t) {
+  return "Windows refused this user access to " + path +
+         ". Close other programs that use the device, or run the update from the account that "
+         "may use it.";
+}
+
+}  // namespace quarnel::cli

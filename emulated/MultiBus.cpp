@@ -1,0 +1,24 @@
+#include "emulated/MultiBus.h"
+
+namespace quarnel::emulated {
+
+std::vector<hid::InterfaceInfo> MultiBus::Enumerate() {
+  std::vector<hid::InterfaceInfo> all;
+  for (const auto& bus : buses_) {
+    for (auto& info : bus->Enumerate()) all.push_back(std::move(info));
+  }
+  return all;
+}
+
+bool MultiBus::Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
+                    hid::LinkFailure& reason) {
+  for (const auto& bus : buses_) {
+    for (const auto& listed : bus->Enumerate()) {
+      if (listed.path == info.path) return bus->Open(info, out, reason);
+    }
+  }
+  reason = {hid::FailureKind::Gone, info.path, info.path + ": device is gone"};
+  return false;
+}
+
+}  // namespace quarnel::emulated
