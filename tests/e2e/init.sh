@@ -235,4 +235,65 @@ scenario "device gone before read-back" vanishes_after_write
 scenario "device stops answering" stops_answering
 scenario "version, formal release" version_formal
 scenario "version, beta release" version_beta
+
+# The command line's verify, backup and --device (two units on one bus).
+
+# verify reads and compares without writing; a unit that has not been written differs.
+cli_verify() {
+  start_device ver --pid=2004 --dump=/tmp/ver.bin || return 1
+  cli verify
+  [ "$rc" -eq 1 ] || { why="verify of an unwritten unit ended with $rc, wanted 1"; return 1; }
+  case "$last" in
+    "EEPROM differs from the image: "*) ;;
+    *) why="verify of an unwritten unit ended with '$last'"; return 1 ;;
+  esac
+  cli update
+  expect_cli 0 "FW UPDATE OK!" || return 1
+  cli verify
+  expect_cli 0 "EEPROM matches the image" || return 1
+  stop_device ver || return 1
+  eeprom_holds_image ver
+}
+
+# backup saves the whole EEPROM, refuses to overwrite, and the saved file restores the unit.
+cli_backup() {
+  start_device bak --pid=7029 --dump=/tmp/bak.bin || return 1
+  cli update
+  expect_cli 0 "FW UPDATE OK!" || return 1
+  rm -f /tmp/backup.img
+  cli backup /tmp/backup.img
+  expect_cli 0 "Saved 16384 bytes to /tmp/backup.img" || return 1
+  [ "$(wc -c </tmp/backup.img)" -eq 16384 ] || { why="the backup is not 16384 bytes"; return 1; }
+  head -c "$IMAGE_SIZE" /tmp/backup.img | cmp -s - "$IMAGE" ||
+    { why="the backup does not start with the image"; return 1; }
+  cli backup /tmp/backup.img
+  [ "$rc" -eq 64 ] || { why="overwriting the backup ended with $rc, wanted 64"; return 1; }
+  cli update --image=/tmp/backup.img --force
+  expect_cli 0 "FW UPDATE OK!" || return 1
+  stop_device bak || return 1
+  cmp -s /tmp/bak.bin /tmp/backup.img || { why="the restored EEPROM differs from the backup"; return 1; }
+  rm -f /tmp/backup.img
+}
+
+# Two units: without --device nothing is sent; with it only the named unit is written.
+cli_device() {
+  start_device first --pid=7029 --dump=/tmp/first.bin || return 1
+  start_device second --pid=7029 --dump=/tmp/second.bin || return 1
+  second=$node
+  cli update
+  [ "$rc" -eq 64 ] || { why="two units without --device ended with $rc, wanted 64"; return 1; }
+  grep -q "several units are attached" /tmp/cli.err || { why="no word of several units"; return 1; }
+  cli --device="$second" update
+  expect_cli 0 "FW UPDATE OK!" || return 1
+  cli --device="$second" verify
+  expect_cli 0 "EEPROM matches the image" || return 1
+  stop_device first || return 1
+  stop_device second || return 1
+  eeprom_untouched first || return 1
+  eeprom_holds_image second
+}
+
+scenario "cli verify" cli_verify
+scenario "cli backup and restore" cli_backup
+scenario "cli --device with two units" cli_device
 finish
