@@ -38,7 +38,7 @@ constexpr std::array<OptionRule, 10> kOptions = {{
     {"--force", Value::None,
      Bit(Command::Update) | Bit(Command::Verify) | Bit(Command::Info) | Bit(Command::Backup)},
     {"--device", Value::Required, kUnitCommands},
-    {"--timeout", Value::Required, kUnitCommands},
+    {"--timeout", Value::Required, kUnitCommands | Bit(Command::List)},
     {"--quiet", Value::None, kAllCommands},
     {"--json", Value::None, kAllCommands},
     {"--trace", Value::None, kUnitCommands},

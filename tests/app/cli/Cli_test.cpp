@@ -546,6 +546,8 @@ TEST(CliOptions, NumbersAndPlacement) {
   const ParsedArgs file = ParseArgs({"backup", "--", "--odd.bin"});
   ASSERT_EQ(file.action, ParsedArgs::Action::Run) << file.error;
   EXPECT_EQ(file.options.backupFile, "--odd.bin");
+  // Wrappers that always pass a time limit may list units too.
+  EXPECT_EQ(ParseArgs({"--timeout=5", "list"}).action, ParsedArgs::Action::Run);
 }
 
 TEST(ProgressLine, FitsEveryWidth) {
