@@ -299,6 +299,8 @@ TEST(Cli, VerifySendsNoWriteRequest) {
     EXPECT_EQ(bad.code, kExitVerifyFailed);
     EXPECT_EQ(bad.OutLines().back(), "EEPROM differs from the image: 2 bytes, first at 0x1234");
     EXPECT_TRUE(Holds(*corrupt.device, bytes));  // nothing written
+    // A read-only run shows no update's message box.
+    EXPECT_EQ(bad.err.find("Fail to update firmware"), std::string::npos);
   }
 }
 
