@@ -325,6 +325,30 @@ bool CheckUnitChoice(hid::Bus& bus, const CliOptions& o, int& code, const char*&
   return false;
 }
 
+// The one interface --device names, alone on the bus: whatever the dialog's search tries,
+// no other unit can be opened.
+class OneDeviceBus final : public hid::Bus {
+ public:
+  OneDeviceBus(hid::Bus& inner, std::string path) : inner_(inner), path_(std::move(path)) {}
+  std::vector<hid::InterfaceInfo> Enumerate() override {
+    auto all = inner_.Enumerate();
+    std::erase_if(all, [this](const hid::InterfaceInfo& info) { return info.path != path_; });
+    return all;
+  }
+  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
+            hid::LinkFailure& reason) override {
+    if (info.path != path_) {
+      reason = {hid::FailureKind::NotFound, info.path, "not the unit named by --device"};
+      return false;
+    }
+    return inner_.Open(info, out, reason);
+  }
+
+ private:
+  hid::Bus& inner_;
+  std::string path_;
+};
+
 // The built-in image, or the one --image names, read into `fileImage`.
 bool ChooseImage(const CliOptions& o, std::vector<std::uint8_t>& fileImage,
                  std::span<const std::uint8_t>& image, std::string& error) {
@@ -415,6 +439,9 @@ int RunUnitCommand(const CliOptions& o, const Environment& env, Output& out) {
       comparesImage ? ImageVersionLine(image) : std::nullopt;
   const std::optional<std::string> imageFile =
       o.imageFile.empty() ? std::nullopt : std::optional(o.imageFile);
+
+  std::optional<OneDeviceBus> oneDevice;
+  if (!o.devicePath.empty()) bus = &oneDevice.emplace(*bus, o.devicePath);
 
   DialogOptions options;
   options.bus = bus;
