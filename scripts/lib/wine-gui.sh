@@ -81,7 +81,14 @@ wg_window() {
 wg_keys() {
   local window=$1
   shift
+  # Wine names a window before it maps it: the keyboard can only go to one on screen.
+  wait_until 30 "window $window on screen" wg_viewable "$window" || return 1
   xdotool windowfocus --sync "$window" && xdotool key --delay 50 "$@"
+}
+
+# wg_viewable WINDOW: the window is mapped and shown.
+wg_viewable() {
+  xwininfo -id "$1" 2>/dev/null | grep -q "Map State: IsViewable"
 }
 
 # wg_count_colour PNG '#RRGGBB': how many pixels have exactly that colour.
