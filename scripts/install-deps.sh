@@ -3,7 +3,7 @@
 #   scripts/install-deps.sh            compiler, CMake, Ninja, GoogleTest
 #   scripts/install-deps.sh --all      also the Windows cross compilers, Wine, wxWidgets,
 #                                      Xvfb and the tools of the GUI tests, qemu for the
-#                                      end-to-end test
+#                                      end-to-end test, clang and libFuzzer for the fuzz stage
 set -euo pipefail
 
 packages=(g++ cmake ninja-build googletest libgtest-dev python3)
@@ -13,7 +13,8 @@ for arg in "$@"; do
     --all)
       packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 wine32:i386
                  libwxgtk3.2-dev libx11-dev xvfb xdotool imagemagick x11-utils
-                 qemu-system-x86 busybox-static cpio)
+                 qemu-system-x86 busybox-static cpio
+                 clang libclang-rt-14-dev)
       want_i386=1 ;;
     *) echo "unknown option $arg" >&2; exit 64 ;;
   esac

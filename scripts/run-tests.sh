@@ -42,6 +42,8 @@ e2e_vm() {
 stage "linux default" run_preset default
 stage "linux asan" run_preset asan
 stage "linux tsan" run_preset tsan
+# libFuzzer targets: each seed corpus replayed, then 200000 inputs from a fixed seed.
+stage "fuzz" bash scripts/fuzz.sh
 stage "e2e (qemu)" e2e_vm
 
 # Cross builds with MinGW-w64; ctest runs the test programs under Wine.
