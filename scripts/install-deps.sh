@@ -6,7 +6,8 @@
 #                                      Xvfb and the tools of the GUI tests, qemu for the
 #                                      end-to-end test, and what building and checking the
 #                                      Debian package takes (dpkg-shlibdeps, lintian,
-#                                      desktop-file-validate, appstreamcli, man, bash-completion)
+#                                      desktop-file-validate, appstreamcli, man, bash-completion),
+#                                      clang and libFuzzer for the fuzz stage
 set -euo pipefail
 
 packages=(g++ cmake ninja-build googletest libgtest-dev python3)
@@ -21,7 +22,8 @@ for arg in "$@"; do
                  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 wine32:i386
                  xvfb xdotool imagemagick x11-utils
                  qemu-system-x86 busybox-static cpio
-                 dpkg-dev file lintian desktop-file-utils appstream man-db bash-completion)
+                 dpkg-dev file lintian desktop-file-utils appstream man-db bash-completion
+                 clang libclang-rt-14-dev)
       want_i386=1 ;;
     *) echo "unknown option $arg" >&2; exit 64 ;;
   esac

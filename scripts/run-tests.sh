@@ -51,6 +51,8 @@ install_test() {
 stage "linux default" run_preset default
 stage "linux asan" run_preset asan
 stage "linux tsan" run_preset tsan
+# libFuzzer targets: each seed corpus replayed, then 200000 inputs from a fixed seed.
+stage "fuzz" bash scripts/fuzz.sh
 stage "e2e (qemu)" e2e_vm
 stage "debian package (install test)" install_test
 
