@@ -206,12 +206,14 @@ void TransferEngine::ReadBackStep() {
     if (!data) return;
     s.sequence = NextSequence(s.sequence);
     ++s.accepted;
-    // Bytes that would land beyond the read-back buffer are dropped.
+    // Only the bytes asked for are taken, whatever more the answer claims; bytes that would
+    // land beyond the read-back buffer are dropped.
+    const std::size_t length = std::min<std::size_t>(data->length, ChunkLength());
     const std::size_t room =
         s.currentAddress < s.readBack.size() ? s.readBack.size() - s.currentAddress : 0;
     const auto first = answer.begin() + static_cast<std::ptrdiff_t>(data->offset);
-    std::copy_n(first, std::min(data->length, room), s.readBack.begin() + s.currentAddress);
-    s.currentAddress = static_cast<std::uint16_t>(s.currentAddress + data->length);
+    std::copy_n(first, std::min(length, room), s.readBack.begin() + s.currentAddress);
+    s.currentAddress = static_cast<std::uint16_t>(s.currentAddress + length);
     SetProgress(50);
     if (s.currentAddress > s.endAddress) {
       s.finished = 1;

@@ -39,10 +39,22 @@ e2e_vm() {
   [ "$rc" -eq 0 ] || [ "$rc" -eq 77 ]
 }
 
+# The Debian package built, checked, installed, run, purged (scripts/install-test.sh).
+# Exit code 77: not root, or the package is installed already.
+install_test() {
+  bash scripts/install-test.sh
+  local rc=$?
+  [ "$rc" -eq 77 ] && echo "install test skipped"
+  [ "$rc" -eq 0 ] || [ "$rc" -eq 77 ]
+}
+
 stage "linux default" run_preset default
 stage "linux asan" run_preset asan
 stage "linux tsan" run_preset tsan
+# libFuzzer targets: each seed corpus replayed, then 200000 inputs from a fixed seed.
+stage "fuzz" bash scripts/fuzz.sh
 stage "e2e (qemu)" e2e_vm
+stage "debian package (install test)" install_test
 
 # Cross builds with MinGW-w64; ctest runs the test programs under Wine.
 stage "windows win32" run_preset win32

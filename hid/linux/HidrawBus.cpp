@@ -17,6 +17,7 @@
 #include "base/linux/UniqueFd.h"
 #include "hid/ReportDescriptor.h"
 #include "hid/linux/FdChannel.h"
+#include "hid/linux/Uevent.h"
 
 namespace quarnel::hid {
 
@@ -42,12 +43,6 @@ bool ReadDescriptorIoctl(int fd, std::vector<std::uint8_t>& descriptor) {
   return true;
 }
 
-template <typename T>
-bool ParseHex(std::string_view text, T& value) {
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
-  return !text.empty() && ec == std::errc{} && end == text.data() + text.size();
-}
-
 // HID_ID=bus:vendor:product in hex, as the kernel writes it into the HID device's uevent.
 bool ReadIds(const fs::path& uevent, std::uint16_t& vendorId, std::uint16_t& productId) {
   // Read with plain system calls: this runs for every HID interface on every connect.
@@ -57,24 +52,11 @@ bool ReadIds(const fs::path& uevent, std::uint16_t& vendorId, std::uint16_t& pro
   const ssize_t n = ::read(fd, buffer, sizeof buffer);
   ::close(fd);
   if (n <= 0) return false;
-  std::string_view text(buffer, static_cast<std::size_t>(n));
-  constexpr std::string_view kKey = "HID_ID=";
-  while (!text.empty()) {
-    const auto eol = text.find('\n');
-    const std::string_view line = text.substr(0, eol);
-    text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
-    if (!line.starts_with(kKey)) continue;
-    const std::string_view ids = line.substr(kKey.size());
-    const auto first = ids.find(':');
-    if (first == std::string_view::npos) return false;
-    const auto second = ids.find(':', first + 1);
-    if (second == std::string_view::npos) return false;
-    std::uint32_t bus = 0;
-    return ParseHex(ids.substr(0, first), bus) &&
-           ParseHex(ids.substr(first + 1, second - first - 1), vendorId) &&
-           ParseHex(ids.substr(second + 1), productId);
-  }
-  return false;
+  const auto ids = ParseHidUevent(std::string_view(buffer, static_cast<std::size_t>(n))).ids;
+  if (!ids) return false;
+  vendorId = ids->vendorId;
+  productId = ids->productId;
+  return true;
 }
 
 // Follows one symbolic link (sysfs links are relative); a path that is no link stays.

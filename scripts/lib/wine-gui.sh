@@ -72,8 +72,21 @@ wg_has_match() { wg_lines "$1" | grep -qE -- "$2"; }
 wg_window() {
   local pattern
   pattern="^$(printf '%s' "$1" | sed 's/[].[*^$()+?{}|\\]/\\&/g')\$"
-  wait_until "$2" "a window titled '$1'" window_named "$pattern" || return 1
-  window_named "$pattern"
+  wait_until "$2" "a window titled '$1' on screen" wg_viewable_named "$pattern" || return 1
+  wg_viewable_named "$pattern"
+}
+
+# wg_viewable_named PATTERN: the first window on screen whose title matches. Wine names a
+# window before it maps it, and may keep unmapped windows of the same title beside it.
+wg_viewable_named() {
+  local w
+  for w in $(xdotool search --name "$1" 2>/dev/null); do
+    if wg_viewable "$w"; then
+      echo "$w"
+      return 0
+    fi
+  done
+  return 1
 }
 
 # wg_keys WINDOW KEY...: gives WINDOW the keyboard and types the keys through the X server's
@@ -81,7 +94,14 @@ wg_window() {
 wg_keys() {
   local window=$1
   shift
+  # Wine names a window before it maps it: the keyboard can only go to one on screen.
+  wait_until 30 "window $window on screen" wg_viewable "$window" || return 1
   xdotool windowfocus --sync "$window" && xdotool key --delay 50 "$@"
+}
+
+# wg_viewable WINDOW: the window is mapped and shown.
+wg_viewable() {
+  xwininfo -id "$1" 2>/dev/null | grep -q "Map State: IsViewable"
 }
 
 # wg_count_colour PNG '#RRGGBB': how many pixels have exactly that colour.

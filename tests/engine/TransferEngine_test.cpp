@@ -101,13 +101,17 @@ TEST(TransferEngine, ReadBackFillsTheBufferAndMovesProgressFromFifty) {
     const auto at = static_cast<std::size_t>((q[StandardLayout::addressHigh] << 8) |
                                              q[StandardLayout::addressLow]);
     EXPECT_EQ(q[StandardLayout::command], kCommandRead);
-    rig.Answer(BuildTransferAnswer(Framing::Standard, rig.State().sequence,
-                                   std::span(image).subspan(at, 8)));
+    // The device claims 4 bytes more than asked for: only those asked for are taken.
+    std::vector<std::uint8_t> answer(image.begin() + static_cast<std::ptrdiff_t>(at),
+                                     image.begin() + static_cast<std::ptrdiff_t>(at + 8));
+    answer.insert(answer.end(), 4, 0xEE);
+    rig.Answer(BuildTransferAnswer(Framing::Standard, rig.State().sequence, answer));
     rig.engine.ReadBackStep();
     progress.push_back(rig.State().progress);
   }
   EXPECT_EQ(progress, (std::vector<int>{62, 75, 87, 100}));
   EXPECT_TRUE(std::equal(image.begin(), image.end(), rig.engine.ReadBack().begin()));
+  EXPECT_EQ(rig.engine.ReadBack()[image.size()], 0);  // nothing beyond what was asked for
   rig.engine.SetupPhase(Phase::ReadBack);
   EXPECT_EQ(rig.engine.ReadBack()[1], 0);  // cleared for the next phase
 }

@@ -1,0 +1,58 @@
+// Any arguments, split at zero bytes, as the options both programs share and as the windowed
+// program's whole command line.
+#include <string>
+#include <vector>
+
+#include "app/ProgramOptions.h"
+#include "app/WindowedProgram.h"
+#include "fuzz/FuzzInput.h"
+
+namespace quarnel::fuzz {
+namespace {
+
+void CheckSharedOption(const std::string& arg) {
+  SharedOptions options;
+  std::string error;
+  switch (ParseSharedOption(arg, options, error)) {
+    case OptionResult::NotShared:
+      Require(error.empty() && !options.simulateProduct && options.reportFile.empty(),
+              "an option not taken leaves the options as they were");
+      break;
+    case OptionResult::Taken:
+      Require(error.empty(), "an option taken is no mistake");
+      Require(options.simulateProduct.has_value() || !options.reportFile.empty(),
+              "an option taken sets something");
+      break;
+    case OptionResult::Error:
+      Require(!error.empty(), "a mistake says what is wrong");
+      break;
+  }
+}
+
+}  // namespace
+}  // namespace quarnel::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace quarnel;
+  using fuzz::Require;
+  std::vector<std::string> args(1);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == 0) {
+      args.emplace_back();
+    } else {
+      args.back().push_back(static_cast<char>(data[i]));
+    }
+  }
+  for (const std::string& arg : args) fuzz::CheckSharedOption(arg);
+
+  const windowed::Start start = windowed::ParseArguments(args);
+  if (start.showDialog) {
+    Require(start.exitCode == kExitOk && start.text.empty(), "the dialog starts without a word");
+  } else {
+    Require(start.exitCode == kExitOk || start.exitCode == kExitUsage, "ok or a usage error");
+    Require(!start.text.empty() && start.text.back() == '\n', "the text ends with a newline");
+    Require(start.exitCode == kExitOk || start.text.starts_with("quarnel-fwupdate: "),
+            "a usage error names the program");
+  }
+  return 0;
+}

@@ -1,0 +1,35 @@
+// Any text as the uevent file of a HID device in sysfs; what is read out of it, written again
+// the way the kernel writes it, reads back the same.
+#include <cstdio>
+#include <string>
+
+#include "fuzz/FuzzInput.h"
+#include "hid/linux/Uevent.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace quarnel;
+  using fuzz::Require;
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const hid::HidUevent u = hid::ParseHidUevent(text);
+  Require(u.phys.find('\n') == std::string::npos && u.uniq.find('\n') == std::string::npos,
+          "a value ends at its line's end");
+  Require(u.phys.size() <= size && u.uniq.size() <= size, "a value is part of the text");
+
+  std::string again = "DRIVER=hid-generic\n";
+  if (u.ids) {
+    char line[64];
+    std::snprintf(line, sizeof line, "HID_ID=%04X:%08X:%08X\n", unsigned{u.ids->bus},
+                  unsigned{u.ids->vendorId}, unsigned{u.ids->productId});
+    again += line;
+  }
+  again += "HID_NAME=fuzz\nHID_PHYS=" + u.phys + "\nHID_UNIQ=" + u.uniq + "\n";
+  const hid::HidUevent v = hid::ParseHidUevent(again);
+  Require(v.ids.has_value() == u.ids.has_value() && v.phys == u.phys && v.uniq == u.uniq,
+          "the fields read back");
+  if (u.ids) {
+    Require(v.ids->bus == u.ids->bus && v.ids->vendorId == u.ids->vendorId &&
+                v.ids->productId == u.ids->productId,
+            "the IDs read back");
+  }
+  return 0;
+}

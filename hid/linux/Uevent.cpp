@@ -1,0 +1,57 @@
+#include "hid/linux/Uevent.h"
+
+#include <charconv>
+
+namespace quarnel::hid {
+
+namespace {
+
+template <typename T>
+bool ParseHex(std::string_view text, T& value) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+  return !text.empty() && ec == std::errc{} && end == text.data() + text.size();
+}
+
+// The kernel writes bus:vendor:product as %04X:%08X:%08X.
+std::optional<HidIds> ParseIds(std::string_view ids) {
+  const auto first = ids.find(':');
+  if (first == std::string_view::npos) return std::nullopt;
+  const auto second = ids.find(':', first + 1);
+  if (second == std::string_view::npos) return std::nullopt;
+  HidIds out;
+  if (!ParseHex(ids.substr(0, first), out.bus) ||
+      !ParseHex(ids.substr(first + 1, second - first - 1), out.vendorId) ||
+      !ParseHex(ids.substr(second + 1), out.productId))
+    return std::nullopt;
+  return out;
+}
+
+}  // namespace
+
+HidUevent ParseHidUevent(std::string_view text) {
+  constexpr std::string_view kId = "HID_ID=";
+  constexpr std::string_view kPhys = "HID_PHYS=";
+  constexpr std::string_view kUniq = "HID_UNIQ=";
+  HidUevent out;
+  bool seenId = false;
+  bool seenPhys = false;
+  bool seenUniq = false;
+  while (!text.empty()) {
+    const auto eol = text.find('\n');
+    const std::string_view line = text.substr(0, eol);
+    text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
+    if (!seenId && line.starts_with(kId)) {
+      seenId = true;
+      out.ids = ParseIds(line.substr(kId.size()));
+    } else if (!seenPhys && line.starts_with(kPhys)) {
+      seenPhys = true;
+      out.phys = line.substr(kPhys.size());
+    } else if (!seenUniq && line.starts_with(kUniq)) {
+      seenUniq = true;
+      out.uniq = line.substr(kUniq.size());
+    }
+  }
+  return out;
+}
+
+}  // namespace quarnel::hid

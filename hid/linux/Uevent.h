@@ -1,0 +1,29 @@
+// The text of a HID device's uevent file in sysfs, read without touching the file system.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quarnel::hid {
+
+struct HidIds {
+  std::uint32_t bus = 0;
+  std::uint16_t vendorId = 0;
+  std::uint16_t productId = 0;
+};
+
+struct HidUevent {
+  // From HID_ID=bus:vendor:product (hex); empty when that line is missing or malformed.
+  std::optional<HidIds> ids;
+  // HID_PHYS= (the physical path of the port) and HID_UNIQ= (the serial), as written; empty
+  // when missing.
+  std::string phys;
+  std::string uniq;
+};
+
+// Lines of KEY=VALUE separated by '\n'; the first line of each key counts.
+HidUevent ParseHidUevent(std::string_view text);
+
+}  // namespace quarnel::hid
