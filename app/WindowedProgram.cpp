@@ -2,6 +2,7 @@
 
 #include "app/FwUpdateDlg.h"
 #include "app/ReportingWindow.h"
+#include "base/Text.h"
 
 namespace quarnel::windowed {
 
@@ -51,7 +52,7 @@ Start ParseArguments(const std::vector<std::string>& args) {
     if (arg == "--version") {
       return Exit(VersionText("quarnel-fwupdate"), kExitOk);
     }
-    return UsageError("unknown option '" + arg + "'");
+    return UsageError("unknown option " + Quoted(arg));
   }
   start.showDialog = true;
   return start;

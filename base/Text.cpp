@@ -21,6 +21,18 @@ std::string IdPair(std::uint16_t vendorId, std::uint16_t productId) {
   return text;
 }
 
+std::string Quoted(std::string_view arg) {
+  constexpr std::size_t kLong = 64;
+  constexpr std::size_t kShown = 32;
+  std::string shown(arg.size() > kLong ? arg.substr(0, kShown) : arg);
+  if (arg.size() > kLong) shown += "...";
+  // A newline or an escape sequence would break the one-line message or the terminal.
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return "'" + shown + "'";
+}
+
 std::string Hex4(std::uint16_t value) {
   char text[8];
   std::snprintf(text, sizeof text, "%04X", unsigned{value});

@@ -14,6 +14,10 @@ bool ParseNumber(std::string_view text, std::uint32_t& value, int base = 10);
 // "1852:7029": a vendor and product ID pair in lower-case hex.
 std::string IdPair(std::uint16_t vendorId, std::uint16_t productId);
 
+// An argument as messages quote it: in single quotes, cut to 32 characters and "..." when it
+// is longer than 64, control characters shown as '?', so the message stays one short line.
+std::string Quoted(std::string_view arg);
+
 // "7029": four upper-case hex digits.
 std::string Hex4(std::uint16_t value);
 

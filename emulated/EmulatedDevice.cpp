@@ -34,7 +34,8 @@ bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
   const bool hasNumber =
       colon != std::string::npos && ParseNumber(std::string_view(option).substr(colon + 1), n);
   const auto needNumber = [&]() {
-    if (!hasNumber) error = "fault '" + option + "' needs a number, as in " + kind + ":3";
+    if (!hasNumber)
+      error = "fault " + Quoted(option) + " needs a number, as in " + Quoted(kind + ":3");
     return hasNumber;
   };
   if (kind == "flip") {
@@ -53,7 +54,7 @@ bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
   } else if (kind == "stale" || kind == "dup" || kind == "drop") {
     if (!needNumber()) return false;
     if (n == 0) {
-      error = "fault '" + option + "': every 0th answer means nothing; use 1 or more";
+      error = "fault " + Quoted(option) + ": every 0th answer means nothing; use 1 or more";
       return false;
     }
     (kind == "stale" ? faults.staleEvery : kind == "dup" ? faults.dupEvery : faults.dropEvery) = n;
@@ -63,8 +64,8 @@ bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
   } else if (kind == "refuse-writes" && colon == std::string::npos) {
     faults.refuseWrites = true;
   } else {
-    error = "unknown fault '" + option +
-            "' (flip:ADDR, silent-after:N, vanish-after:N, stale:N, dup:N, drop:N, delay:MS, "
+    error = "unknown fault " + Quoted(option) +
+            " (flip:ADDR, silent-after:N, vanish-after:N, stale:N, dup:N, drop:N, delay:MS, "
             "refuse-writes)";
     return false;
   }

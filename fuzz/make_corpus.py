@@ -83,6 +83,19 @@ def uevent():
     }
 
 
+def cli_options():
+    def args(*a):
+        return b"\0".join(x.encode() for x in a)
+
+    return {
+        "update": args("--simulate=2004", "update", "--timeout=0.5", "--json"),
+        "backup": args("backup", "--device=/dev/hidraw3", "--force", "--", "-file.bin"),
+        "verify": args("--image=fw.bin", "verify", "--quiet", "--simulate-fault=flip:0x10"),
+        "mistakes": args("--timeout=1e3", "backup", "--image=x", "list", "--report=r.txt"),
+        "long": args("update", "--device=" + "x" * 80),
+    }
+
+
 def shared_options():
     def args(*a):
         return b"\0".join(x.encode() for x in a)
@@ -124,6 +137,7 @@ def main():
         "report_descriptor": report_descriptor(),
         "uevent": uevent(),
         "shared_options": shared_options(),
+        "cli_options": cli_options(),
         "worker_steps": worker_steps(),
     }.items():
         folder = CORPUS / target

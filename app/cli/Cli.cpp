@@ -303,13 +303,13 @@ bool CheckUnitChoice(hid::Bus& bus, const CliOptions& o, int& code, const char*&
     for (const auto& info : interfaces) {
       if (info.path != o.devicePath) continue;
       if (info.vendorId == kVendorId && FindProduct(info.productId) != nullptr) return true;
-      error = Quote(o.devicePath) + " is " + IdPair(info.vendorId, info.productId) +
+      error = Quoted(o.devicePath) + " is " + IdPair(info.vendorId, info.productId) +
               ", not a unit this program updates (see list)";
       code = kExitNoDevice;
       outcome = "no-unit";
       return false;
     }
-    error = "no unit at " + Quote(o.devicePath) + " (see list)";
+    error = "no unit at " + Quoted(o.devicePath) + " (see list)";
     code = kExitNoDevice;
     outcome = "no-unit";
     return false;

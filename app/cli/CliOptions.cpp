@@ -3,6 +3,8 @@
 #include <array>
 #include <string_view>
 
+#include "base/Text.h"
+
 namespace quarnel::cli {
 
 namespace {
@@ -74,12 +76,6 @@ const char* CommandName(Command command) {
   return "?";
 }
 
-std::string Quote(const std::string& arg) {
-  constexpr std::size_t kLong = 64;
-  constexpr std::size_t kShown = 32;
-  return "'" + (arg.size() > kLong ? arg.substr(0, kShown) + "..." : arg) + "'";
-}
-
 bool ParseSeconds(const std::string& text, double& seconds) {
   double whole = 0;
   double fraction = 0;
@@ -134,7 +130,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     const bool hasValue = equals != std::string::npos;
     const std::string value = hasValue ? arg.substr(equals + 1) : std::string();
     const OptionRule* rule = FindOption(name);
-    if (rule == nullptr || rule->commands == 0) return Usage("unknown option " + Quote(name));
+    if (rule == nullptr || rule->commands == 0) return Usage("unknown option " + Quoted(name));
     if (rule->value == Value::None && hasValue) return Usage(name + " takes no value");
     if (rule->value == Value::Required && (!hasValue || value.empty())) {
       return Usage(name + " wants a value, written " + name + "=...");
@@ -156,12 +152,12 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     } else if (name == "--timeout") {
       if (!ParseSeconds(value, o.timeoutSeconds) || !(o.timeoutSeconds > 0) ||
           o.timeoutSeconds > 86400) {
-        return Usage("--timeout wants seconds above 0 and at most 86400, not " + Quote(value));
+        return Usage("--timeout wants seconds above 0 and at most 86400, not " + Quoted(value));
       }
     } else {
       std::string error;
       if (ParseSharedOption(arg, o.shared, error) != OptionResult::Taken) {
-        return Usage(error.empty() ? "unknown option " + Quote(name) : error);
+        return Usage(error.empty() ? "unknown option " + Quoted(name) : error);
       }
     }
   }
@@ -172,14 +168,14 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   for (const CommandWord& c : kCommands) {
     if (c.word == word) command = &c;
   }
-  if (command == nullptr) return Usage("unknown command " + Quote(word));
+  if (command == nullptr) return Usage("unknown command " + Quoted(word));
   o.command = command->command;
   if (o.command == Command::Backup) {
     if (words.size() != 2 || words[1].empty()) return Usage("backup wants one FILE");
     o.backupFile = words[1];
   } else if (words.size() > 1) {
     return Usage(std::string(CommandName(o.command)) + " takes no further word, not " +
-                 Quote(words[1]));
+                 Quoted(words[1]));
   }
   for (const OptionRule* rule : seen) {
     if ((rule->commands & Bit(o.command)) == 0) {

@@ -38,10 +38,6 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args);
 // The command's name as typed ("update", "backup", ...).
 const char* CommandName(Command command);
 
-// An argument as messages quote it: in quotes, cut to 32 characters and "..." when it is
-// longer than 64.
-std::string Quote(const std::string& arg);
-
 // Seconds: decimal digits with an optional fraction; no sign, spaces or exponent.
 bool ParseSeconds(const std::string& text, double& seconds);
 

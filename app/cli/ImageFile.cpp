@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "app/cli/CliOptions.h"
+#include "base/Text.h"
 #include "engine/ImageVersion.h"
 #include "engine/Reports.h"
 
@@ -22,31 +23,31 @@ bool LoadImageFile(const std::string& path, bool force, std::vector<std::uint8_t
                    std::string& error) {
   std::error_code ec;
   if (fs::is_directory(fs::path(path), ec)) {
-    error = Quote(path) + " is a folder, not an image file";
+    error = Quoted(path) + " is a folder, not an image file";
     return false;
   }
   std::ifstream in(fs::path(path), std::ios::binary);
   if (!in) {
-    error = "cannot read the image file " + Quote(path);
+    error = "cannot read the image file " + Quoted(path);
     return false;
   }
   // One byte more than an image may hold is enough to tell that it is too long.
   bytes.assign(kEepromSize + 1, 0);
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (in.bad()) {
-    error = "cannot read the image file " + Quote(path);
+    error = "cannot read the image file " + Quoted(path);
     return false;
   }
   bytes.resize(static_cast<std::size_t>(in.gcount()));
   if (bytes.empty() || bytes.size() > kEepromSize || bytes.size() % kImageAlignment != 0) {
-    error = Quote(path) +
+    error = Quoted(path) +
             (bytes.size() > kEepromSize ? " holds more than 16384 bytes"
                                         : " holds " + std::to_string(bytes.size()) + " bytes") +
             "; an image is 1 to 16384 bytes, a multiple of 16";
     return false;
   }
   if (!force && !ImageVersionLine(bytes)) {
-    error = Quote(path) +
+    error = Quoted(path) +
             " has no version header; if it is a backup to restore, add --force to write it";
     return false;
   }
@@ -57,16 +58,16 @@ bool CheckBackupTarget(const std::string& path, bool force, std::string& error) 
   std::error_code ec;
   const fs::path target = fs::path(path);
   if (fs::is_directory(target, ec)) {
-    error = Quote(path) + " is a folder; name the backup file";
+    error = Quoted(path) + " is a folder; name the backup file";
     return false;
   }
   if (fs::exists(target, ec) && !force) {
-    error = Quote(path) + " exists; add --force to overwrite it";
+    error = Quoted(path) + " exists; add --force to overwrite it";
     return false;
   }
   const fs::path folder = target.parent_path();
   if (!folder.empty() && !fs::is_directory(folder, ec)) {
-    error = "the folder of " + Quote(path) + " does not exist";
+    error = "the folder of " + Quoted(path) + " does not exist";
     return false;
   }
   return true;
@@ -84,7 +85,7 @@ bool SaveBackup(const std::string& path, std::span<const std::uint8_t> data, std
     out.close();
     if (!out) {
       fs::remove(temporary, ec);
-      error = "cannot write the backup file " + Quote(path);
+      error = "cannot write the backup file " + Quoted(path);
       return false;
     }
   }
@@ -97,7 +98,7 @@ bool SaveBackup(const std::string& path, std::span<const std::uint8_t> data, std
   if (ec) {
     const std::string why = ec.message();
     fs::remove(temporary, ec);
-    error = "cannot write the backup file " + Quote(path) + ": " + why;
+    error = "cannot write the backup file " + Quoted(path) + ": " + why;
     return false;
   }
   return true;

@@ -500,7 +500,8 @@ TEST(Cli, UsageErrors) {
                                              {"--force=yes", "update"},
                                              {"--image=", "update"},
                                              {"--", "--simulate", "update"},
-                                             {"update", "--" + longName}}) {
+                                             {"update", "--" + longName},
+                                             {"update", "--bo\ngus\x1b[2J"}}) {
     const CliRun r = Cli(args);
     EXPECT_EQ(r.code, kExitUsage) << ::testing::PrintToString(args);
     // One line saying what is wrong, not the whole help.

@@ -1,0 +1,39 @@
+// Any arguments, split at zero bytes, as the command line's whole argument list.
+#include <string>
+#include <vector>
+
+#include "app/cli/CliOptions.h"
+#include "base/Text.h"
+#include "fuzz/FuzzInput.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace quarnel;
+  using fuzz::Require;
+  using Action = cli::ParsedArgs::Action;
+  std::vector<std::string> args(1);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == 0) {
+      args.emplace_back();
+    } else {
+      args.back().push_back(static_cast<char>(data[i]));
+    }
+  }
+  const cli::ParsedArgs parsed = cli::ParseArgs(args);
+  Require((parsed.action == Action::Usage) == !parsed.error.empty(),
+          "a usage error, and only one, says what is wrong");
+  // A message quotes an argument by at most 32 characters and the quotes and dots around them.
+  Require(parsed.error.size() <= 512, "a usage error stays one short line");
+  Require(parsed.error.find('\n') == std::string::npos, "a usage error is one line");
+  if (parsed.action == Action::Run) {
+    const cli::CliOptions& o = parsed.options;
+    Require(o.timeoutSeconds > 0, "a run has a time limit above 0");
+    Require((o.command == cli::Command::Backup) == !o.backupFile.empty(),
+            "backup, and only backup, has its file");
+  }
+  for (const std::string& arg : args) {
+    const std::string quoted = Quoted(arg);
+    Require(arg.size() > 64 ? quoted.size() <= 32 + 5 : quoted.size() == arg.size() + 2,
+            "long arguments are cut in quotes");
+  }
+  return 0;
+}
