@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <span>
+#include <string>
+#include <vector>
 #include <string_view>
 
 namespace quarnel::fuzz {
@@ -50,6 +52,19 @@ inline void Require(bool ok, std::string_view what) {
   if (ok) return;
   std::fprintf(stderr, "broken promise: %.*s\n", static_cast<int>(what.size()), what.data());
   std::abort();
+}
+
+// The input as a command line: arguments split at zero bytes.
+inline std::vector<std::string> SplitArguments(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::string> args(1);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == 0) {
+      args.emplace_back();
+    } else {
+      args.back().push_back(static_cast<char>(data[i]));
+    }
+  }
+  return args;
 }
 
 }  // namespace quarnel::fuzz

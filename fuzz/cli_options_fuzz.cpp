@@ -10,14 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace quarnel;
   using fuzz::Require;
   using Action = cli::ParsedArgs::Action;
-  std::vector<std::string> args(1);
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      args.emplace_back();
-    } else {
-      args.back().push_back(static_cast<char>(data[i]));
-    }
-  }
+  const std::vector<std::string> args = fuzz::SplitArguments(data, size);
   const cli::ParsedArgs parsed = cli::ParseArgs(args);
   Require((parsed.action == Action::Usage) == !parsed.error.empty(),
           "a usage error, and only one, says what is wrong");

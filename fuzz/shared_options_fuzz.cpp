@@ -35,14 +35,7 @@ void CheckSharedOption(const std::string& arg) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace quarnel;
   using fuzz::Require;
-  std::vector<std::string> args(1);
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      args.emplace_back();
-    } else {
-      args.back().push_back(static_cast<char>(data[i]));
-    }
-  }
+  const std::vector<std::string> args = fuzz::SplitArguments(data, size);
   for (const std::string& arg : args) fuzz::CheckSharedOption(arg);
 
   const windowed::Start start = windowed::ParseArguments(args);
