@@ -21,6 +21,8 @@ class EmulatedBus final : public hid::Bus {
   std::vector<hid::InterfaceInfo> Enumerate() override;
   bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
             hid::LinkFailure& reason) override;
+  // The unit lives in this process: no other copy of the program can reach it.
+  bool PrivateToProcess() const override { return true; }
 
   Device& device() { return *device_; }
 

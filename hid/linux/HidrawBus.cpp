@@ -48,33 +48,58 @@ bool ParseHex(std::string_view text, T& value) {
   return !text.empty() && ec == std::errc{} && end == text.data() + text.size();
 }
 
-// HID_ID=bus:vendor:product in hex, as the kernel writes it into the HID device's uevent.
-bool ReadIds(const fs::path& uevent, std::uint16_t& vendorId, std::uint16_t& productId) {
-  // Read with plain system calls: this runs for every HID interface on every connect.
-  char buffer[4096];
-  const int fd = ::open(uevent.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const ssize_t n = ::read(fd, buffer, sizeof buffer);
-  ::close(fd);
-  if (n <= 0) return false;
-  std::string_view text(buffer, static_cast<std::size_t>(n));
-  constexpr std::string_view kKey = "HID_ID=";
+// What the kernel writes into a HID device's uevent that tells the unit apart.
+struct HidUevent {
+  bool ids = false;  // HID_ID was there and well formed
+  std::uint16_t vendorId = 0;
+  std::uint16_t productId = 0;
+  std::string_view phys;  // HID_PHYS: the port path the unit is plugged into
+  std::string_view uniq;  // HID_UNIQ: its serial, if it has one
+};
+
+// HID_ID=bus:vendor:product in hex, HID_PHYS=..., HID_UNIQ=...; the views point into `text`.
+HidUevent ParseUevent(std::string_view text) {
+  HidUevent u;
+  constexpr std::string_view kId = "HID_ID=";
+  constexpr std::string_view kPhys = "HID_PHYS=";
+  constexpr std::string_view kUniq = "HID_UNIQ=";
   while (!text.empty()) {
     const auto eol = text.find('\n');
     const std::string_view line = text.substr(0, eol);
     text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
-    if (!line.starts_with(kKey)) continue;
-    const std::string_view ids = line.substr(kKey.size());
+    if (line.starts_with(kPhys)) u.phys = line.substr(kPhys.size());
+    if (line.starts_with(kUniq)) u.uniq = line.substr(kUniq.size());
+    if (!line.starts_with(kId)) continue;
+    const std::string_view ids = line.substr(kId.size());
     const auto first = ids.find(':');
-    if (first == std::string_view::npos) return false;
-    const auto second = ids.find(':', first + 1);
-    if (second == std::string_view::npos) return false;
+    const auto second = first == std::string_view::npos ? first : ids.find(':', first + 1);
     std::uint32_t bus = 0;
-    return ParseHex(ids.substr(0, first), bus) &&
-           ParseHex(ids.substr(first + 1, second - first - 1), vendorId) &&
-           ParseHex(ids.substr(second + 1), productId);
+    u.ids = second != std::string_view::npos && ParseHex(ids.substr(0, first), bus) &&
+            ParseHex(ids.substr(first + 1, second - first - 1), u.vendorId) &&
+            ParseHex(ids.substr(second + 1), u.productId);
   }
-  return false;
+  return u;
+}
+
+// The IDs and the identity of the unit from the HID device's uevent; false without its IDs.
+// The identity is the port path and serial, so that a unit plugged into the same port again
+// is the same unit; where the kernel knows neither, the HID device itself.
+bool ReadUevent(const fs::path& hidDevice, InterfaceInfo& info) {
+  // Read with plain system calls: this runs for every HID interface on every connect.
+  char buffer[4096];
+  const int fd = ::open((hidDevice / "uevent").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const ssize_t n = ::read(fd, buffer, sizeof buffer);
+  ::close(fd);
+  if (n <= 0) return false;
+  const HidUevent u = ParseUevent(std::string_view(buffer, static_cast<std::size_t>(n)));
+  if (!u.ids) return false;
+  info.vendorId = u.vendorId;
+  info.productId = u.productId;
+  info.location = u.phys.empty() && u.uniq.empty()
+                      ? hidDevice.string()
+                      : std::string(u.phys) + "\n" + std::string(u.uniq);
+  return true;
 }
 
 // Follows one symbolic link (sysfs links are relative); a path that is no link stays.
@@ -138,13 +163,10 @@ class HidrawBus final : public Bus {
 
     std::vector<InterfaceInfo> found;
     for (const auto& [number, name] : nodes) {
-      const fs::path device = classDir / name / "device";
-      InterfaceInfo info;
-      if (!ReadIds(device / "uevent", info.vendorId, info.productId)) continue;
-      // The HID device sits in the directory of the interface it came from. Two link reads
-      // find it; sysfs has no further links below /sys/devices.
+      // Two link reads find the HID device; sysfs has no further links below /sys/devices.
       const fs::path hidDevice = FollowLink(FollowLink(classDir / name) / "device");
-      info.location = hidDevice.parent_path().string();
+      InterfaceInfo info;
+      if (!ReadUevent(hidDevice, info)) continue;
       info.path = (fs::path(config_.deviceDir) / name).string();
       found.push_back(std::move(info));
     }

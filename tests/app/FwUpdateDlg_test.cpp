@@ -47,11 +47,26 @@ void RunToEnd(CFwUpdateDlg& dlg, HeadlessWindow& window) {
   EXPECT_FALSE(window.TimerRunning(UPDATE_TIMER_ID)) << "run did not end";
 }
 
+// The emulated unit as if it were hardware: other copies of the program could reach it.
+class SharedBus final : public hid::Bus {
+ public:
+  explicit SharedBus(hid::Bus& inner) : inner_(inner) {}
+  std::vector<hid::InterfaceInfo> Enumerate() override { return inner_.Enumerate(); }
+  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
+            hid::LinkFailure& reason) override {
+    return inner_.Open(info, out, reason);
+  }
+
+ private:
+  hid::Bus& inner_;
+};
+
 struct Rig {
-  explicit Rig(std::uint16_t pid, Faults faults = {}, DialogOptions* custom = nullptr)
-      : device(std::make_shared<Device>(pid, faults)), bus(device) {
+  explicit Rig(std::uint16_t pid, Faults faults = {}, DialogOptions* custom = nullptr,
+               bool hardware = false)
+      : device(std::make_shared<Device>(pid, faults)), bus(device), shared(bus) {
     DialogOptions o = custom != nullptr ? *custom : FastOptions(bus);
-    o.bus = &bus;
+    o.bus = hardware ? static_cast<hid::Bus*>(&shared) : &bus;
     dlg = std::make_unique<CFwUpdateDlg>(window, o);
     EXPECT_TRUE(dlg->OnInitDialog());
   }
@@ -65,6 +80,7 @@ struct Rig {
 
   std::shared_ptr<Device> device;
   EmulatedBus bus;
+  SharedBus shared;
   HeadlessWindow window;
   std::unique_ptr<CFwUpdateDlg> dlg;
 };
@@ -175,11 +191,16 @@ TEST(FwUpdateDlg, AlternateFramingDuplicateReadBackAnswerGivesFail) {
   EXPECT_TRUE(rig.EepromHoldsImage());
 }
 
+const std::string kNotFoundAgain =
+    "The firmware was written but could not be verified: the device was not found again. "
+    "Reconnect the device and run the update again.";
+
 TEST(FwUpdateDlg, DeviceGoneBeforeReadBackGivesNoVerdict) {
   Rig rig(0x7029, Faults{.vanishAfter = 1536});
   rig.dlg->OnStartUpdate();
   rig.Run();
-  EXPECT_EQ(rig.window.messages, std::vector<std::string>{"Fail to connect USB device!"});
+  EXPECT_EQ(rig.window.messages, std::vector<std::string>{kNotFoundAgain});
+  EXPECT_EQ(rig.dlg->result().phase, Phase::ReadBack);
   EXPECT_EQ(rig.window.texts[IDC_STATUS], "Fail to connect device!");
   EXPECT_EQ(rig.window.colours[IDC_STATUS], kDarkRed);
   EXPECT_EQ(rig.dlg->outcome(), Outcome::ReadBackConnectFailed);
@@ -308,7 +329,7 @@ TEST(FwUpdateDlg, WorkerThatCannotStart) {
 }
 
 TEST(FwUpdateDlg, SecondUpdateIsRefusedWhileOneRuns) {
-  Rig rig(0x7029);
+  Rig rig(0x7029, {}, nullptr, true);
   LockFailure reason;
   const auto held = RunLock::TryAcquire(UniqueLockName(), reason);
   ASSERT_NE(held, nullptr) << reason.detail;
@@ -320,12 +341,47 @@ TEST(FwUpdateDlg, SecondUpdateIsRefusedWhileOneRuns) {
 }
 
 TEST(FwUpdateDlg, RunLockIsHeldUntilTheVerdict) {
-  Rig rig(0x7029);
+  Rig rig(0x7029, {}, nullptr, true);
   rig.dlg->OnStartUpdate();
   LockFailure reason;
   EXPECT_EQ(RunLock::TryAcquire(UniqueLockName(), reason), nullptr);
+  EXPECT_EQ(reason.kind, LockFailureKind::HeldByAnother);
   rig.Run();
   EXPECT_NE(RunLock::TryAcquire(UniqueLockName(), reason), nullptr);
+}
+
+// The emulated unit is private to its process: its runs neither wait for nor block others,
+// and the caption says that no real unit is being updated.
+TEST(FwUpdateDlg, EmulatedRunsTakeNoLockAndSayWhatTheyRunOn) {
+  LockFailure reason;
+  const auto held = RunLock::TryAcquire(UniqueLockName(), reason);
+  ASSERT_NE(held, nullptr) << reason.detail;
+  Rig rig(0x7029);
+  EXPECT_EQ(rig.window.caption, kEmulatedCaption);
+  rig.dlg->OnStartUpdate();
+  rig.Run();
+  EXPECT_EQ(rig.dlg->outcome(), Outcome::UpdateOk);
+  Rig hardware(0x7029, {}, nullptr, true);
+  EXPECT_EQ(hardware.window.caption, "");
+}
+
+TEST(FwUpdateDlg, LockThatCannotBeTakenIsExplained) {
+  Rig rig(0x7029, {}, nullptr, true);
+  DialogOptions o = FastOptions(rig.shared);
+  o.runLockName = std::string(400, 'x');  // too long a name for any lock
+  CFwUpdateDlg dlg(rig.window, o);
+  dlg.OnInitDialog();
+  dlg.OnStartUpdate();
+  ASSERT_EQ(rig.window.messages.size(), 1u);
+  const std::string& text = rig.window.messages[0];
+  const std::string start = "Cannot make sure that no other firmware update is running: ";
+  EXPECT_EQ(text.substr(0, start.size()), start);
+  EXPECT_EQ(text.back(), '.');
+  EXPECT_EQ(rig.window.texts[IDC_STATUS], "Fail to connect device!");
+  EXPECT_EQ(rig.window.colours[IDC_STATUS], kDarkRed);
+  EXPECT_EQ(dlg.outcome(), Outcome::LockFailed);
+  EXPECT_EQ(dlg.result().lockFailure.kind, LockFailureKind::CannotTake);
+  EXPECT_EQ(rig.device->requests(), 0u);
 }
 
 TEST(FwUpdateDlg, VersionQueryFormalAndBeta) {

@@ -123,6 +123,9 @@ TEST(Reports, StandardReadAnswerNeedsItsDataInTheCount) {
   a[AnswerLayout::length] = 61;
   EXPECT_EQ(AcceptReadAnswer(Framing::Standard, a, 64, 5, 8)->length, 61u);
   EXPECT_EQ(AcceptReadAnswer(Framing::Standard, a, 1000, 5, 8)->length, 61u);
+  // An answer without data would move nothing on.
+  a[AnswerLayout::length] = 0;
+  EXPECT_FALSE(AcceptReadAnswer(Framing::Standard, a, 64, 5, 8));
 }
 
 TEST(Reports, AlternateReadAnswerNeedsSixteenBytesThatArrived) {
