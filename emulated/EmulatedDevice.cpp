@@ -105,7 +105,10 @@ Device::Outcome Device::Handle(std::span<const std::uint8_t> report) {
   if (!request) return out;  // not ours: a real unit ignores it too
   const Report answer = Answer(*request);
   ++answers_;
-  if (requests_ >= faults_.delayFrom) out.delayMs = faults_.delayMs;
+  if (requests_ >= faults_.delayFrom) {
+    out.delayMs = faults_.delayMs;
+    out.delayUs = faults_.delayUs;
+  }
   const auto every = [&](std::uint32_t n) { return n != 0 && answers_ % n == 0; };
   if (every(faults_.dropEvery)) return out;
   if (every(faults_.staleEvery) && framing_ == Framing::Standard) {

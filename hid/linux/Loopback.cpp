@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <thread>
 #include <utility>
@@ -45,7 +46,9 @@ class Server {
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return;  // the link closed its end
       const ServedAnswer out = server_->Serve(std::span(packet, static_cast<std::size_t>(n)));
-      if (out.delayMs != 0 && Stopped(out.delayMs)) return;
+      const auto delay =
+          std::chrono::milliseconds(out.delayMs) + std::chrono::microseconds(out.delayUs);
+      if (delay.count() != 0 && Stopped(delay)) return;
       for (const Report& answer : out.answers) {
         // Input reports travel without their report-ID byte, as hidraw delivers them.
         if (::send(fd_.get(), answer.data() + 1, kReportSize - 1, MSG_NOSIGNAL) < 0) return;
@@ -57,12 +60,15 @@ class Server {
     }
   }
 
-  // Waits up to `ms`; true when the link is being closed meanwhile.
-  bool Stopped(std::uint32_t ms) const {
+  // Waits up to `delay`; true when the link is being closed meanwhile.
+  bool Stopped(std::chrono::microseconds delay) const {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(delay);
+    const timespec limit{static_cast<time_t>(seconds.count()),
+                         static_cast<long>((delay - seconds).count()) * 1000L};
     pollfd p{stop_.get(), POLLIN, 0};
     int ready = 0;
     do {
-      ready = ::poll(&p, 1, static_cast<int>(ms));
+      ready = ::ppoll(&p, 1, &limit, nullptr);
     } while (ready < 0 && errno == EINTR);
     return ready != 0;
   }

@@ -208,8 +208,8 @@ bool WriteDump(const std::string& path, const emulated::Device& device, std::str
   return true;
 }
 
-void SleepMs(std::uint32_t ms) {
-  timespec t{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+void SleepUs(std::uint64_t us) {
+  timespec t{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000L};
   while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
   }
 }
@@ -280,7 +280,8 @@ class Server {
       return true;
     }
     const auto outcome = device_.Handle(*request);
-    if (outcome.delayMs != 0) SleepMs(outcome.delayMs);
+    if (outcome.delayMs != 0 || outcome.delayUs != 0)
+      SleepUs(std::uint64_t{outcome.delayMs} * 1000 + outcome.delayUs);
     for (const auto& answer : outcome.answers)
       if (!uhid_.SendInput(quarnel::e2e::InputReport(answer, options_.reportBytes), error))
         return false;
