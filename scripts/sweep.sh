@@ -38,16 +38,17 @@ mapfile -t cases < <("$sweep" --gtest_list_tests --gtest_filter="$filter" |
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
 began=$(date +%s)
+# run_one INDEX: runs the sweep cases[INDEX]; its output and result go to files named by INDEX.
 run_one() {
-  local name=$1 start rc
+  local start rc
   start=$(date +%s)
-  QUARNEL_SWEEP_EVERY=1 "$sweep" --gtest_filter="$name" >"$logs/$name.log" 2>&1
+  QUARNEL_SWEEP_EVERY=1 "$sweep" --gtest_filter="${cases[$1]}" >"$logs/$1.log" 2>&1
   rc=$?
-  echo "$rc $(( $(date +%s) - start ))" >"$logs/$name.result"
+  echo "$rc $(( $(date +%s) - start ))" >"$logs/$1.result"
 }
 running=0
-for name in "${cases[@]}"; do
-  run_one "$name" &
+for i in "${!cases[@]}"; do
+  run_one "$i" &
   running=$((running + 1))
   if [ "$running" -ge "$jobs" ]; then
     wait -n
@@ -57,14 +58,17 @@ done
 wait
 
 failed=0
-for name in "${cases[@]}"; do
-  read -r rc seconds <"$logs/$name.result"
+for i in "${!cases[@]}"; do
+  name=${cases[$i]##*/}
+  rc=1
+  seconds=0
+  [ -f "$logs/$i.result" ] && read -r rc seconds <"$logs/$i.result"
   if [ "$rc" -eq 0 ]; then
     echo "sweep: PASS $name (${seconds} s)"
   else
     failed=$((failed + 1))
     echo "sweep: FAIL $name (${seconds} s)"
-    grep -E "Failure|N=|exit code|did not end" "$logs/$name.log" | head -n 20 | sed 's/^/  /'
+    grep -E "Failure|N=|exit code|did not end" "$logs/$i.log" | head -n 20 | sed 's/^/  /'
   fi
 done
 echo "sweep: ${#cases[@]} sweeps, $failed failed, $(( $(date +%s) - began )) s"
