@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <ostream>
 #include <random>
 #include <set>
 #include <string>
@@ -160,6 +161,10 @@ struct SweepCase {
   std::uint16_t pid;
   Cut cut;
 };
+
+void PrintTo(const SweepCase& c, std::ostream* out) {
+  *out << std::hex << c.pid << " " << Name(c.cut);
+}
 
 class Sweep : public ::testing::TestWithParam<SweepCase> {};
 
