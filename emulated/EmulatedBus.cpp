@@ -1,6 +1,8 @@
 #include "emulated/EmulatedBus.h"
 
+#include <atomic>
 #include <cstdio>
+#include <string>
 
 #include "engine/Products.h"
 
@@ -10,7 +12,13 @@ std::vector<hid::InterfaceInfo> EmulatedBus::Enumerate() {
   if (device_->vanished()) return {};
   char path[32];
   std::snprintf(path, sizeof path, "emulated:%04x", unsigned{device_->productId()});
-  return {hid::InterfaceInfo{path, "emulated", kVendorId, device_->productId()}};
+  return {hid::InterfaceInfo{path, "emulated unit " + std::to_string(unit_), kVendorId,
+                             device_->productId()}};
+}
+
+unsigned EmulatedBus::NextUnit() {
+  static std::atomic<unsigned> next{1};
+  return next++;
 }
 
 bool EmulatedBus::Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,

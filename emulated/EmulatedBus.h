@@ -16,7 +16,7 @@ class EmulatedBus final : public hid::Bus {
   // loopback unless told otherwise), so that the platform's real report I/O runs.
   explicit EmulatedBus(std::shared_ptr<Device> device,
                        hid::LoopbackFactory transport = hid::OpenLoopback)
-      : device_(std::move(device)), transport_(std::move(transport)) {}
+      : device_(std::move(device)), transport_(std::move(transport)), unit_(NextUnit()) {}
 
   std::vector<hid::InterfaceInfo> Enumerate() override;
   bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
@@ -27,8 +27,13 @@ class EmulatedBus final : public hid::Bus {
   Device& device() { return *device_; }
 
  private:
+  // Each bus is a unit of its own: where several are listed together, the read-back can tell
+  // the one written from the others.
+  static unsigned NextUnit();
+
   std::shared_ptr<Device> device_;
   hid::LoopbackFactory transport_;
+  unsigned unit_;
 };
 
 }  // namespace quarnel::emulated
