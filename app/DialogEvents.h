@@ -19,9 +19,9 @@ enum class Outcome : std::uint8_t {
   None,
   Running,
   UpdateOk,
-  VerifyFailed,           // "FW UPDATE FAIL!"
+  VerifyFailed,           // "FW UPDATE FAIL!": the comparison failed or answers went out of step
   ConnectFailed,          // nothing written
-  ReadBackConnectFailed,  // written but not verified
+  ReadBackConnectFailed,  // written, but the written unit was not found again to verify it
   Busy,                   // another copy holds the run lock
   LockFailed,             // the run lock could not be taken for another reason
   LinkLost,               // the unit went away during a phase (RunResult::phase says which)
@@ -55,7 +55,7 @@ struct RunResult {
   hid::LinkFailure failure;
   // Every attempt of that search, in order, when it found nothing.
   std::vector<ConnectAttempt> attempts;
-  // Why the run lock was not taken (Busy).
+  // Why the run lock was not taken (Busy, LockFailed).
   LockFailure lockFailure;
   // VersionOk: the version line of the firmware the unit runs.
   std::string versionLine;

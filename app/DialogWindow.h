@@ -12,6 +12,9 @@ namespace quarnel {
 
 inline constexpr const char* kProductTitle = "Quarnel USB Digital Audio Firmware Update";
 inline constexpr const char* kDialogCaption = "Quarnel USB Digital Async. Audio Firmware Update";
+// The caption while the dialog runs on the built-in emulated unit.
+inline constexpr const char* kEmulatedCaption =
+    "Quarnel USB Digital Async. Audio Firmware Update (emulated device)";
 
 // Every call comes from the user-interface thread.
 class DialogWindow {
@@ -35,6 +38,8 @@ class DialogWindow {
   virtual void KillTimer(unsigned id) = 0;
   // Ends the modal dialog with this result.
   virtual void EndDialog(int result) = 0;
+  // The window's caption; windows without one ignore it.
+  virtual void SetCaption(const std::string& /*caption*/) {}
 };
 
 }  // namespace quarnel

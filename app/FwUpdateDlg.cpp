@@ -26,6 +26,31 @@ std::unique_ptr<CHidApp> MakeLink(hid::Bus& bus) {
   return std::unique_ptr<CHidApp>(new (std::nothrow) CHidApp(bus));
 }
 
+// Runs on a unit no other process can reach need no lock against other copies.
+class NoLock final : public RunLock {};
+
+constexpr const char* kConnectFailed = "Fail to connect USB device!";
+
+// The connect failure's box: the designed words, and where the unit was there but could not
+// be used, why.
+std::string ConnectFailureText(const hid::LinkFailure& failure) {
+  const std::string at = "The device at " + failure.path;
+  switch (failure.kind) {
+    case hid::FailureKind::PermissionDenied:
+      return std::string(kConnectFailed) + "\n\n" + at +
+             " was found, but this user may not open it. Install the package quarnel-fwupdate "
+             "or the udev rule 70-quarnel-audio.rules (see the README), then unplug the device "
+             "and plug it in again.";
+    case hid::FailureKind::InUse:
+      return std::string(kConnectFailed) + "\n\n" + at + " is in use by another program.";
+    case hid::FailureKind::UnsupportedReports:
+      return std::string(kConnectFailed) + "\n\n" + at +
+             " uses reports this program cannot handle.";
+    default:
+      return kConnectFailed;
+  }
+}
+
 }  // namespace
 
 CFwUpdateDlg::CFwUpdateDlg(DialogWindow& window, DialogOptions options)
@@ -53,6 +78,7 @@ bool CFwUpdateDlg::OnInitDialog() {
   link_.reset();
   engine_.Reset();
 
+  if (options_.bus->PrivateToProcess()) window_.SetCaption(kEmulatedCaption);
   SetStatus(kDarkBlue, "Ready");
   ShowImageVersion();
   blinkCounter_ = 0;
@@ -80,6 +106,21 @@ std::uint16_t CFwUpdateDlg::ReadIdField(int id) {
 }
 
 bool CFwUpdateDlg::Connect() {
+  requiredLocation_.clear();
+  requiredPath_.clear();
+  if (SearchUnit()) return true;
+  // Without a link, the search has already said that memory ran out.
+  if (link_ != nullptr) window_.MessageBox(ConnectFailureText(result_.failure));
+  return false;
+}
+
+bool CFwUpdateDlg::ConnectWritten() {
+  requiredLocation_ = writtenLocation_;
+  requiredPath_ = writtenLocation_.empty() ? writtenPath_ : std::string();
+  return SearchUnit();
+}
+
+bool CFwUpdateDlg::SearchUnit() {
   StopWorker();
   window_.EnableItem(IDC_START_UPDATE, false);
   window_.EnableItem(IDC_EXIT, false);
@@ -96,7 +137,8 @@ bool CFwUpdateDlg::Connect() {
     return false;
   }
   link_->SetTimeouts(options_.readTimeoutMs, options_.writeTimeoutMs);
-  link_->SetPreferredLocation(preferredLocation_);
+  link_->RequireLocation(requiredLocation_);
+  link_->RequirePath(!options_.devicePath.empty() ? options_.devicePath : requiredPath_);
   if (options_.tracer) link_->SetTracer(options_.tracer);
 
   engine_.SetFraming(Framing::Standard, kStandardChunk);
@@ -122,7 +164,6 @@ bool CFwUpdateDlg::Connect() {
     if (!result_.failure.failed() || result_.failure.kind == hid::FailureKind::NotFound)
       result_.failure = failure;
   }
-  window_.MessageBox("Fail to connect USB device!");
   return false;
 }
 
@@ -158,6 +199,7 @@ void CFwUpdateDlg::Finish(Outcome outcome) {
 }
 
 bool CFwUpdateDlg::StartPhase(Phase phase) {
+  result_.phase = phase;
   window_.SetTimer(UPDATE_TIMER_ID, kTimerPeriodMs);
   engine_.SetupPhase(phase);
   const bool started = options_.startWorker ? options_.startWorker(engine_) : engine_.StartWorker();
@@ -175,14 +217,18 @@ bool CFwUpdateDlg::StartPhase(Phase phase) {
 
 std::unique_ptr<RunLock> CFwUpdateDlg::TakeRunLock() {
   LockFailure failure;
-  auto lock = RunLock::TryAcquire(options_.runLockName, failure);
+  auto lock = options_.bus->PrivateToProcess() ? std::make_unique<NoLock>()
+                                               : RunLock::TryAcquire(options_.runLockName, failure);
   if (lock == nullptr) {
     result_.failure = {};
     result_.attempts.clear();
+    const bool held = failure.kind == LockFailureKind::HeldByAnother;
+    window_.MessageBox(held ? std::string("Another firmware update is running.")
+                            : "Cannot make sure that no other firmware update is running: " +
+                                  failure.detail + ".");
     result_.lockFailure = std::move(failure);
-    window_.MessageBox("Another firmware update is running.");
     SetStatus(kDarkRed, "Fail to connect device!");
-    Finish(Outcome::Busy);
+    Finish(held ? Outcome::Busy : Outcome::LockFailed);
   } else {
     result_.lockFailure = {};
   }
@@ -193,12 +239,13 @@ void CFwUpdateDlg::OnStartUpdate() {
   runLock_ = TakeRunLock();
   if (runLock_ == nullptr) return;
   readOnly_ = false;
-  preferredLocation_.clear();
+  result_.phase = Phase::Write;
   if (!Connect()) {
     FailRun(Outcome::ConnectFailed, kDarkRed, "Fail to connect device!");
     return;
   }
   writtenLocation_ = link_->Location();
+  writtenPath_ = link_->Path();
   blinkState_ = 1;
   SetStatus(kDarkRed, "Processing...");
   blinkCounter_ = 0;
@@ -211,7 +258,7 @@ void CFwUpdateDlg::OnReadBack() {
   runLock_ = TakeRunLock();
   if (runLock_ == nullptr) return;
   readOnly_ = true;
-  preferredLocation_.clear();
+  result_.phase = Phase::ReadBack;
   if (!Connect()) {
     readOnly_ = false;
     FailRun(Outcome::ConnectFailed, kDarkRed, "Fail to connect device!");
@@ -225,13 +272,39 @@ void CFwUpdateDlg::OnReadBack() {
 }
 
 void CFwUpdateDlg::StartReadBack() {
-  // Read back the unit that was written, where it can still be told apart.
-  preferredLocation_ = writtenLocation_;
-  if (!Connect()) {
+  // Only the unit that was written is read back: another one proves nothing about it.
+  result_.phase = Phase::ReadBack;
+  if (!ConnectWritten()) {
+    if (link_ != nullptr) {
+      window_.MessageBox(
+          "The firmware was written but could not be verified: the device was not found again. "
+          "Reconnect the device and run the update again.");
+    }
     FailRun(Outcome::ReadBackConnectFailed, kDarkRed, "Fail to connect device!");
     return;
   }
   StartPhase(Phase::ReadBack);
+}
+
+void CFwUpdateDlg::LoseLink(Phase phase) {
+  StopWorker();
+  window_.MessageBox(
+      phase == Phase::Write
+          ? "The connection to the device was lost while the firmware was being written. The "
+            "firmware may be partly written. Keep the device connected, or reconnect it, and run "
+            "the update again."
+          : "The connection to the device was lost while the firmware was being verified. The "
+            "firmware was written but not verified. Reconnect the device and run the update "
+            "again.");
+  SetStatus(kDarkRed, "FW UPDATE FAIL!");
+  result_.phase = phase;
+  EndRun(Outcome::LinkLost);
+}
+
+void CFwUpdateDlg::FailVerdict() {
+  window_.MessageBox("Fail to update firmware!! Try to update again.");
+  SetStatus(kDarkRed, "FW UPDATE FAIL!");
+  EndRun(Outcome::VerifyFailed);
 }
 
 void CFwUpdateDlg::ShowLatestProgress() {
@@ -254,6 +327,10 @@ void CFwUpdateDlg::OnTimer(unsigned timerId) {
   const bool running = flags.running;
   const bool finished = flags.finished;
   ShowLatestProgress();
+  if (running && flags.linkLost) {
+    LoseLink(flags.phase);
+    return;
+  }
   if (running) {
     if (blinkCounter_ < kBlinkTicks) {
       ++blinkCounter_;
@@ -266,7 +343,13 @@ void CFwUpdateDlg::OnTimer(unsigned timerId) {
   if (!running || !finished) return;
 
   StopWorker();
-  if (engine_.TakeVerifyPending()) {
+  // Answers out of step prove nothing: such a write phase gets no read-back.
+  const bool verifyPending = engine_.TakeVerifyPending();
+  if (flags.outOfStep) {
+    FailVerdict();
+    return;
+  }
+  if (verifyPending) {
     StartReadBack();
     return;
   }
@@ -278,9 +361,7 @@ void CFwUpdateDlg::OnTimer(unsigned timerId) {
   const auto image = engine_.image();
   const bool same = std::equal(image.begin(), image.end(), engine_.ReadBack().begin());
   if (!same) {
-    window_.MessageBox("Fail to update firmware!! Try to update again.");
-    SetStatus(kDarkRed, "FW UPDATE FAIL!");
-    EndRun(Outcome::VerifyFailed);
+    FailVerdict();
   } else {
     SetStatus(kDarkGreen, "FW UPDATE OK!");
     EndRun(Outcome::UpdateOk);

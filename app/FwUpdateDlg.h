@@ -65,6 +65,8 @@ class CFwUpdateDlg {
   void OnUpdateTimer();
 
   bool Connect();
+  // Ends the phase under way at once (a read waiting on a silent unit is cancelled), closes
+  // the unit and enables the buttons.
   void StopWorker();
   void StartReadBack();
   void ShowImageVersion();
@@ -87,7 +89,14 @@ class CFwUpdateDlg {
   std::uint16_t ReadIdField(int id);
   // The lock that keeps two updates apart; empty (and the user told) when another holds it.
   std::unique_ptr<RunLock> TakeRunLock();
+  // Connect for the read-back: only the unit that was written; no box when it is not found.
+  bool ConnectWritten();
+  bool SearchUnit();
   bool StartPhase(Phase phase);
+  // The link died during the phase: the run ends with the phase's words.
+  void LoseLink(Phase phase);
+  // The comparison failed, or the answers went out of step.
+  void FailVerdict();
   void FailRun(Outcome outcome, std::uint32_t colour, const char* status);
   void EndRun(Outcome outcome);
   // Records how the action ended and tells the outlet.
@@ -107,8 +116,11 @@ class CFwUpdateDlg {
   std::uint8_t blinkState_ = 0;
   int shownProgress_ = -1;
   std::uint32_t reportedBytes_ = 0;
-  std::string preferredLocation_;
+  // Set for the read-back: the unit that was written (its location, else its path).
+  std::string requiredLocation_;
+  std::string requiredPath_;
   std::string writtenLocation_;
+  std::string writtenPath_;
   std::unique_ptr<RunLock> runLock_;
   RunResult result_;
   // The running read-back is a read-only run (OnReadBack), not an update's.

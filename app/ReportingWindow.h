@@ -33,6 +33,7 @@ class ReportingWindow final : public DialogWindow {
   void SetTimer(unsigned id, unsigned periodMs) override;
   void KillTimer(unsigned id) override;
   void EndDialog(int result) override;
+  void SetCaption(const std::string& caption) override { inner_.SetCaption(caption); }
 
  private:
   void Line(const std::string& line);

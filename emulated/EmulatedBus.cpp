@@ -1,6 +1,8 @@
 #include "emulated/EmulatedBus.h"
 
+#include <atomic>
 #include <cstdio>
+#include <string>
 
 #include "engine/Products.h"
 
@@ -10,8 +12,14 @@ std::vector<hid::InterfaceInfo> EmulatedBus::Enumerate() {
   if (device_->vanished()) return {};
   char path[32];
   std::snprintf(path, sizeof path, "emulated:%04x", unsigned{device_->productId()});
-  if (!path_.empty()) return {hid::InterfaceInfo{path_, path_, kVendorId, device_->productId()}};
-  return {hid::InterfaceInfo{path, "emulated", kVendorId, device_->productId()}};
+  const std::string location = "emulated unit " + std::to_string(unit_);
+  if (!path_.empty()) return {hid::InterfaceInfo{path_, location, kVendorId, device_->productId()}};
+  return {hid::InterfaceInfo{path, location, kVendorId, device_->productId()}};
+}
+
+unsigned EmulatedBus::NextUnit() {
+  static std::atomic<unsigned> next{1};
+  return next++;
 }
 
 bool EmulatedBus::Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,

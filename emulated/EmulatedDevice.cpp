@@ -58,15 +58,21 @@ bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
       return false;
     }
     (kind == "stale" ? faults.staleEvery : kind == "dup" ? faults.dupEvery : faults.dropEvery) = n;
+  } else if (kind == "dup-at") {
+    if (!needNumber()) return false;
+    faults.dupAt = n;
   } else if (kind == "delay") {
     if (!needNumber()) return false;
     faults.delayMs = n;
+  } else if (kind == "delay-from") {
+    if (!needNumber()) return false;
+    faults.delayFrom = n;
   } else if (kind == "refuse-writes" && colon == std::string::npos) {
     faults.refuseWrites = true;
   } else {
     error = "unknown fault " + Quoted(option) +
-            " (flip:ADDR, silent-after:N, vanish-after:N, stale:N, dup:N, drop:N, delay:MS, "
-            "refuse-writes)";
+            " (flip:ADDR, silent-after:N, vanish-after:N, stale:N, dup:N, dup-at:N, drop:N, "
+            "delay:MS, delay-from:N, refuse-writes)";
     return false;
   }
   return true;
@@ -100,7 +106,10 @@ Device::Outcome Device::Handle(std::span<const std::uint8_t> report) {
   if (!request) return out;  // not ours: a real unit ignores it too
   const Report answer = Answer(*request);
   ++answers_;
-  out.delayMs = faults_.delayMs;
+  if (requests_ >= faults_.delayFrom) {
+    out.delayMs = faults_.delayMs;
+    out.delayUs = faults_.delayUs;
+  }
   const auto every = [&](std::uint32_t n) { return n != 0 && answers_ % n == 0; };
   if (every(faults_.dropEvery)) return out;
   if (every(faults_.staleEvery) && framing_ == Framing::Standard) {
@@ -112,7 +121,7 @@ Device::Outcome Device::Handle(std::span<const std::uint8_t> report) {
     out.answers.push_back(stale);
   }
   out.answers.push_back(answer);
-  if (every(faults_.dupEvery)) out.answers.push_back(answer);
+  if (every(faults_.dupEvery) || faults_.dupAt == requests_) out.answers.push_back(answer);
   lastAnswer_ = answer;
   return out;
 }

@@ -28,8 +28,11 @@ struct Faults {
   std::uint32_t staleEvery = 0;  // every Nth answer comes after a stale copy (standard framing)
   std::uint32_t dupEvery = 0;    // every Nth answer is sent twice
   std::uint32_t dropEvery = 0;   // every Nth answer is never sent
-  std::uint32_t delayMs = 0;     // each answer comes this late
-  bool refuseWrites = false;     // writes are acknowledged but the EEPROM keeps its bytes
+  std::optional<std::uint32_t> dupAt{};  // the answer to this request is sent twice
+  std::uint32_t delayMs = 0;             // each answer comes this late
+  std::uint32_t delayUs = 0;             // ... and this many microseconds later still
+  std::uint32_t delayFrom = 0;           // ... from this request on (0 and 1: from the first)
+  bool refuseWrites = false;             // writes are acknowledged but the EEPROM keeps its bytes
 };
 
 // Parses one testing-aid option "KIND[:N]" into `faults`; false with `error` set otherwise.

@@ -21,4 +21,11 @@ bool MultiBus::Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
   return false;
 }
 
+bool MultiBus::PrivateToProcess() const {
+  for (const auto& bus : buses_) {
+    if (!bus->PrivateToProcess()) return false;
+  }
+  return true;
+}
+
 }  // namespace quarnel::emulated

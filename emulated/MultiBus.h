@@ -16,6 +16,8 @@ class MultiBus final : public hid::Bus {
   std::vector<hid::InterfaceInfo> Enumerate() override;
   bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
             hid::LinkFailure& reason) override;
+  // Private when every bus in it is.
+  bool PrivateToProcess() const override;
 
  private:
   std::vector<std::unique_ptr<hid::Bus>> buses_;

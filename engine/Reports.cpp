@@ -100,7 +100,8 @@ std::optional<AnswerData> AcceptReadAnswer(Framing framing, const Report& answer
   if (framing == Framing::Standard) {
     if (answer[AnswerLayout::sequence] != sequence) return std::nullopt;
     length = answer[AnswerLayout::length];
-    if (length == 0) return std::nullopt;  // would move the read-back nowhere, for ever
+    // An answer without data moves nothing on: taking it would ask for the same bytes again.
+    if (length == 0) return std::nullopt;
   } else {
     const std::uint8_t b = answer[AnswerLayout::length];
     if ((b & kAlternateAnswerFlag) == 0) return std::nullopt;

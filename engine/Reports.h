@@ -128,6 +128,8 @@ struct AnswerData {
   std::size_t length = 0;
 };
 // Data of an accepted read answer; the range always lies within both the buffer and the count.
+// The standard framing takes any length but 0 (the caller takes only the bytes it asked for);
+// the alternate framing exactly `chunkSize`.
 std::optional<AnswerData> AcceptReadAnswer(Framing framing, const Report& answer,
                                            std::uint32_t count, std::uint8_t sequence,
                                            std::uint16_t chunkSize);

@@ -73,6 +73,8 @@ TransferSnapshot TransferEngine::Snapshot() const {
   snap.accepted = s.accepted.load();
   snap.running = s.running.load() != 0;
   snap.finished = s.finished.load() != 0;
+  snap.linkLost = s.linkLost.load() != 0;
+  snap.outOfStep = s.outOfStep.load() != 0;
   if (!s.workerThread.joinable()) snap.sequence = s.sequence;
   return snap;
 }
@@ -127,6 +129,9 @@ void TransferEngine::SetupPhase(Phase phase) {
   s.sendDue = 1;
   s.progress = -1;
   s.bytesDone = 0;
+  s.linkLost = 0;
+  s.outOfStep = 0;
+  longestAnswer_ = {};
   if (write) {
     s.verifyPending = 1;
   } else {
@@ -151,6 +156,8 @@ void TransferEngine::JoinWorker() {
   state_.finished = 1;
   state_.running = 0;
   if (!state_.workerThread.joinable()) return;
+  // A read waiting on a silent unit ends now, not at its time-out.
+  if (link_ != nullptr) link_->Cancel();
   state_.workerThread.join();
   state_.workerThreadId = 0;
 }
@@ -176,14 +183,16 @@ void TransferEngine::WriteStep() {
     Report answer{};
     const std::uint32_t count = link_->Read(answer);
     if (!AcceptWriteAnswer(framing(), answer, count, s.sequence)) return;
+    NoteAnswerTime();
     s.sequence = NextSequence(s.sequence);
     ++s.accepted;
+    PauseAfterWrite();
     if (s.currentAddress > s.endAddress) {
+      AwaitStragglers();
       s.finished = 1;
     } else {
       s.sendDue = 1;
     }
-    PauseAfterWrite();
     return;
   }
   if (const std::uint8_t length = ChunkLength(); length != 0) {
@@ -191,6 +200,7 @@ void TransferEngine::WriteStep() {
     SendTransferRequest(s.sequence, s.command, s.control,
                         static_cast<std::uint8_t>(s.deviceAddress | split.highBits), split.field,
                         length, image_.data() + s.currentAddress);
+    sentAt_ = std::chrono::steady_clock::now();
     s.currentAddress = static_cast<std::uint16_t>(s.currentAddress + length);
     SetProgress(0);
   }
@@ -204,18 +214,21 @@ void TransferEngine::ReadBackStep() {
     const std::uint32_t count = link_->Read(answer);
     const auto data = AcceptReadAnswer(framing(), answer, count, s.sequence, s.chunkSize);
     if (!data) return;
+    NoteAnswerTime();
     s.sequence = NextSequence(s.sequence);
     ++s.accepted;
-    // Only the bytes asked for are taken, whatever more the answer claims; bytes that would
-    // land beyond the read-back buffer are dropped.
-    const std::size_t length = std::min<std::size_t>(data->length, ChunkLength());
+    // Only the bytes asked for are taken, and the address moves on by as many, whatever
+    // length the answer claims; bytes beyond the read-back buffer are dropped.
+    const std::size_t requested = ChunkLength();
     const std::size_t room =
         s.currentAddress < s.readBack.size() ? s.readBack.size() - s.currentAddress : 0;
     const auto first = answer.begin() + static_cast<std::ptrdiff_t>(data->offset);
-    std::copy_n(first, std::min(length, room), s.readBack.begin() + s.currentAddress);
-    s.currentAddress = static_cast<std::uint16_t>(s.currentAddress + length);
+    std::copy_n(first, std::min({data->length, requested, room}),
+                s.readBack.begin() + s.currentAddress);
+    s.currentAddress = static_cast<std::uint16_t>(s.currentAddress + requested);
     SetProgress(50);
     if (s.currentAddress > s.endAddress) {
+      AwaitStragglers();
       s.finished = 1;
     } else {
       s.sendDue = 1;
@@ -227,16 +240,51 @@ void TransferEngine::ReadBackStep() {
     SendTransferRequest(s.sequence, s.command, s.control,
                         static_cast<std::uint8_t>(s.deviceAddress | split.highBits), split.field,
                         length, nullptr);
+    sentAt_ = std::chrono::steady_clock::now();
   }
   s.sendDue = 0;
+}
+
+void TransferEngine::NoteAnswerTime() {
+  longestAnswer_ = std::max(longestAnswer_, std::chrono::steady_clock::now() - sentAt_);
+}
+
+void TransferEngine::AwaitStragglers() {
+  using Clock = std::chrono::steady_clock;
+  TransferState& s = state_;
+  if (framing() != Framing::Alternate) return;
+  const auto wait =
+      std::min<Clock::duration>(std::max<Clock::duration>(stragglerLeast_, 4 * longestAnswer_),
+                                std::chrono::milliseconds(link_->ReadTimeoutMs()));
+  const Clock::time_point deadline = Clock::now() + wait;
+  const bool write = s.mode != 0;
+  for (Clock::time_point now = Clock::now(); s.running != 0 && now < deadline; now = Clock::now()) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+    Report answer{};
+    const std::uint32_t count = link_->Read(answer, static_cast<std::uint32_t>(left.count()));
+    // A link that dies now leaves the phase as complete as it was.
+    if (count == 0 && link_->Lost()) return;
+    const bool acceptable =
+        write ? AcceptWriteAnswer(Framing::Alternate, answer, count, s.sequence)
+              : AcceptReadAnswer(Framing::Alternate, answer, count, s.sequence, s.chunkSize)
+                    .has_value();
+    if (acceptable) {
+      s.outOfStep = 1;
+      return;
+    }
+  }
 }
 
 void TransferEngine::WorkerProc(TransferEngine* engine) {
   TransferState& s = engine->state_;
   while (s.running != 0) {
-    // A finished phase idles until stopped; so does a link that has died, instead of
-    // spinning on reads that fail at once.
-    if (s.finished != 0 || engine->link_ == nullptr || !engine->link_->IsOpen()) {
+    CHidApp* link = engine->link_;
+    // A link that died before the phase was complete ends the run: the user-interface
+    // thread sees `linkLost` on its next tick.
+    if (s.finished == 0 && link != nullptr && link->Lost()) s.linkLost = 1;
+    // A finished phase idles until stopped; so does a dead link, instead of spinning on
+    // reads that fail at once.
+    if (s.finished != 0 || link == nullptr || !link->IsOpen()) {
       Pause(engine->idlePauseMs_ == 0 ? 1 : engine->idlePauseMs_);
     } else if (s.mode == 0) {
       engine->ReadBackStep();

@@ -52,8 +52,13 @@ struct TransferState {
   std::atomic<int> progress{-1};
   // Bytes of this phase sent (write) or received (read-back) so far, set by the worker.
   std::atomic<std::uint32_t> bytesDone{0};
-  // Answers accepted so far, for watchdogs that give up on a silent device.
+  // Answers accepted so far; each one moves the phase on by one chunk.
   std::atomic<std::uint32_t> accepted{0};
+  // Set by the worker: the link died before the phase was complete.
+  std::atomic<std::uint8_t> linkLost{0};
+  // Set by the worker with `finished`: after the phase's last answer another answer came
+  // that its acceptance rule would take, so the answers were not those of their requests.
+  std::atomic<std::uint8_t> outOfStep{0};
 };
 
 // What front ends and tests may see of a phase; safe to take while the worker runs.
@@ -67,6 +72,8 @@ struct TransferSnapshot {
   std::uint32_t accepted = 0;
   bool running = false;
   bool finished = true;
+  bool linkLost = false;   // the link died before the phase was complete
+  bool outOfStep = false;  // with finished: the phase's answers went out of step
   // The next sequence number; only while no worker runs (0 while one does).
   std::uint8_t sequence = 0;
 };
@@ -101,6 +108,8 @@ class TransferEngine {
   void SetLink(CHidApp* link) { link_ = link; }
   CHidApp* link() const { return link_; }
   void SetPauses(std::uint32_t writePauseMs, std::uint32_t idlePauseMs);
+  // How long the alternate framing waits for answers after a phase's last one, at least.
+  void SetStragglerWait(std::chrono::milliseconds least) { stragglerLeast_ = least; }
   // ReadRegister gives up retrying once this moment has passed (default: never).
   void SetRegisterDeadline(std::chrono::steady_clock::time_point deadline) { deadline_ = deadline; }
   // ReadRegister also gives up once this flag is raised (for Ctrl-C on a console).
@@ -116,8 +125,8 @@ class TransferEngine {
   void SetupPhase(Phase phase);
   // Creates the worker; false when no thread could be made.
   bool StartWorker();
-  // Asks the worker to idle, then to leave, and waits for it; with none running, only marks
-  // the phase as ended.
+  // Asks the worker to leave, cancels the link's waiting read or write and waits for the
+  // worker; with none running, only marks the phase as ended.
   void JoinWorker();
 
   void WriteStep();
@@ -128,6 +137,11 @@ class TransferEngine {
   std::uint8_t ChunkLength() const;
   void PauseAfterWrite();
   void SetProgress(int base);
+  // Notes how long the accepted answer took since its request went out.
+  void NoteAnswerTime();
+  // The alternate framing's answers carry no sequence number: after the phase's last accepted
+  // answer, reads on for a while and sets `outOfStep` if one more acceptable answer comes.
+  void AwaitStragglers();
 
   TransferState state_;
   std::span<const std::uint8_t> image_;
@@ -137,6 +151,9 @@ class TransferEngine {
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
   const std::atomic<bool>* abort_ = nullptr;
   std::chrono::steady_clock::duration lateness_ = std::chrono::microseconds(200);
+  std::chrono::milliseconds stragglerLeast_{50};
+  std::chrono::steady_clock::time_point sentAt_{};
+  std::chrono::steady_clock::duration longestAnswer_{};
 };
 
 }  // namespace quarnel

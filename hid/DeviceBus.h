@@ -16,7 +16,8 @@ namespace quarnel::hid {
 inline constexpr std::uint32_t kReadTimeoutMs = 5000;
 inline constexpr std::uint32_t kWriteTimeoutMs = 5000;
 
-enum class IoStatus : std::uint8_t { Ok, TimedOut, Failed };
+// Cancelled: Channel::Cancel ended the wait; nothing moved.
+enum class IoStatus : std::uint8_t { Ok, TimedOut, Failed, Cancelled };
 
 struct IoResult {
   IoStatus status = IoStatus::Failed;
@@ -34,11 +35,16 @@ class Channel {
   virtual IoResult Read(Report& report, std::uint32_t length, std::uint32_t timeoutMs) = 0;
   // Sends `length` bytes of `report`, giving up after timeoutMs.
   virtual IoResult Write(const Report& report, std::uint32_t length, std::uint32_t timeoutMs) = 0;
+  // Ends a Read or Write that is waiting, at once, and every later one (IoStatus::Cancelled).
+  // Safe to call from another thread while one of them waits.
+  virtual void Cancel() {}
 };
 
 struct InterfaceInfo {
-  std::string path;      // what Open opens: a device node or an interface path
-  std::string location;  // the physical unit this interface belongs to
+  std::string path;  // what Open opens: a device node or an interface path
+  // Which physical unit this is: the same for every interface of one unit, different for
+  // every other unit, kept when the unit is plugged into the same port again.
+  std::string location;
   std::uint16_t vendorId = 0;
   std::uint16_t productId = 0;
 };
@@ -58,6 +64,9 @@ class Bus {
   // Opens an interface for reading and writing and learns its report lengths. On failure
   // `reason` says why: its kind, the node, and what went wrong in words for a person.
   virtual bool Open(const InterfaceInfo& info, OpenedInterface& out, LinkFailure& reason) = 0;
+  // True when no other process can reach these interfaces (the built-in emulated unit): runs
+  // on them need no lock that keeps the copies of the program apart.
+  virtual bool PrivateToProcess() const { return false; }
 };
 
 // The platform's HID interfaces; defined in the platform's backend file.

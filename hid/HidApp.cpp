@@ -23,17 +23,26 @@ bool CHidApp::Open(std::uint16_t vendorId, std::uint16_t productId) {
     listed_ = true;
   }
   const hid::InterfaceInfo* chosen = nullptr;
+  bool passedOver = false;
   for (const auto& info : interfaces_) {
     if (info.vendorId != vendorId || info.productId != productId) continue;
-    if (chosen == nullptr) chosen = &info;
-    if (preferredLocation_.empty() || info.location == preferredLocation_) {
-      chosen = &info;
-      break;
+    if ((!requiredPath_.empty() && info.path != requiredPath_) ||
+        (!requiredLocation_.empty() && info.location != requiredLocation_)) {
+      passedOver = true;
+      continue;
     }
+    chosen = &info;
+    break;
   }
   if (chosen == nullptr) {
-    lastFailure_ = {
-        hid::FailureKind::NotFound, {}, "no HID device " + IdPair(vendorId, productId) + " found"};
+    std::string detail = "no HID device " + IdPair(vendorId, productId) + " found";
+    if (passedOver) {
+      detail = !requiredPath_.empty()
+                   ? "no HID device " + IdPair(vendorId, productId) + " at " + requiredPath_
+                   : "the HID devices " + IdPair(vendorId, productId) +
+                         " found are other units than the one asked for";
+    }
+    lastFailure_ = {hid::FailureKind::NotFound, requiredPath_, std::move(detail)};
     return false;
   }
   hid::OpenedInterface opened;
@@ -55,26 +64,32 @@ bool CHidApp::Open(std::uint16_t vendorId, std::uint16_t productId) {
   location_ = chosen->location;
   path_ = chosen->path;
   connected_ = true;
+  lost_ = false;
   lastFailure_ = {};
   return true;
 }
 
 std::uint32_t CHidApp::Read(Report& buffer) {
-  if (opened_.channel == nullptr) return 0;
-  hid::IoResult r = opened_.channel->Read(buffer, opened_.inputLength, readTimeoutMs_);
+  return Read(buffer, readTimeoutMs_);
+}
+
+std::uint32_t CHidApp::Read(Report& buffer, std::uint32_t timeoutMs) {
+  if (!IsOpen()) return 0;
+  hid::IoResult r = opened_.channel->Read(buffer, opened_.inputLength, timeoutMs);
   if (r.status == hid::IoStatus::Failed) {
     Fail(std::move(r.failure));
     return 0;
   }
-  if (r.status == hid::IoStatus::TimedOut) return 0;
+  if (r.status != hid::IoStatus::Ok) return 0;
   if (tracer_) tracer_('R', buffer, r.count);
   return r.count;
 }
 
 std::uint32_t CHidApp::Write(const Report& buffer) {
-  if (opened_.channel == nullptr) return 0;
+  if (!IsOpen()) return 0;
   if (tracer_) tracer_('W', buffer, opened_.outputLength);
   hid::IoResult r = opened_.channel->Write(buffer, opened_.outputLength, writeTimeoutMs_);
+  if (r.status == hid::IoStatus::Cancelled) return 0;
   if (r.status != hid::IoStatus::Ok) {
     if (r.status == hid::IoStatus::TimedOut) {
       r.failure.kind = hid::FailureKind::TimedOut;
@@ -87,9 +102,15 @@ std::uint32_t CHidApp::Write(const Report& buffer) {
 }
 
 void CHidApp::Fail(hid::LinkFailure failure) {
-  Close();
-  connected_ = false;
+  // The interface stays open until Close, so that Cancel from another thread never meets a
+  // channel being destroyed; nothing more goes through it.
   lastFailure_ = std::move(failure);
+  connected_ = false;
+  lost_ = true;
+}
+
+void CHidApp::Cancel() {
+  if (opened_.channel != nullptr) opened_.channel->Cancel();
 }
 
 void CHidApp::Close() {

@@ -2,6 +2,7 @@
 // reports to and from it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,16 +28,25 @@ class CHidApp {
   // are listed by the first call; later calls on the same link search that list.
   bool Open(std::uint16_t vendorId, std::uint16_t productId);
   // One input report into `buffer`; the byte count (report-ID byte included), 0 on time-out
-  // or failure. A failure other than a time-out closes the link for good.
+  // or failure. A failure other than a time-out ends the link for good (Lost()).
   std::uint32_t Read(Report& buffer);
-  // One output report from `buffer`; the byte count written, 0 on failure (the link then
-  // closes for good).
+  // The same, waiting at most timeoutMs instead of the link's read time-out.
+  std::uint32_t Read(Report& buffer, std::uint32_t timeoutMs);
+  // One output report from `buffer`; the byte count written, 0 on failure (the link is then
+  // lost for good).
   std::uint32_t Write(const Report& buffer);
+  // Ends a waiting Read or Write at once, and every later one, as timed out. May be called
+  // from another thread than the one reading, but not at the same time as Open or Close.
+  void Cancel();
   // Releases the interface; `connected` is left as it is.
   void Close();
 
   bool connected() const { return connected_; }
-  bool IsOpen() const { return opened_.channel != nullptr; }
+  // True while the interface is open and has not failed.
+  bool IsOpen() const { return opened_.channel != nullptr && !lost_.load(); }
+  // True once a read or write has failed for another reason than a time-out: the unit is
+  // gone or unusable until it is opened again.
+  bool Lost() const { return lost_.load(); }
   std::uint32_t InputLength() const { return opened_.inputLength; }
   std::uint32_t OutputLength() const { return opened_.outputLength; }
   // Why the last Open, Read or Write failed.
@@ -48,9 +58,13 @@ class CHidApp {
   // What was opened: the node or interface path.
   const std::string& Path() const { return path_; }
 
-  // Among matching interfaces, take the one at this location first.
-  void SetPreferredLocation(std::string location) { preferredLocation_ = std::move(location); }
+  // Non-empty: Open takes only an interface of the unit at this location (InterfaceInfo::
+  // location); interfaces of any other unit count as not found.
+  void RequireLocation(std::string location) { requiredLocation_ = std::move(location); }
+  // Non-empty: Open takes only the interface with this node or interface path.
+  void RequirePath(std::string path) { requiredPath_ = std::move(path); }
   void SetTimeouts(std::uint32_t readMs, std::uint32_t writeMs);
+  std::uint32_t ReadTimeoutMs() const { return readTimeoutMs_; }
   void SetTracer(Tracer tracer) { tracer_ = std::move(tracer); }
 
  private:
@@ -63,7 +77,9 @@ class CHidApp {
   hid::OpenedInterface opened_;
   std::string location_;
   std::string path_;
-  std::string preferredLocation_;
+  std::string requiredLocation_;
+  std::string requiredPath_;
+  std::atomic<bool> lost_{false};
   hid::LinkFailure lastFailure_;
   std::uint32_t readTimeoutMs_ = hid::kReadTimeoutMs;
   std::uint32_t writeTimeoutMs_ = hid::kWriteTimeoutMs;

@@ -17,6 +17,7 @@ namespace quarnel::hid {
 struct ServedAnswer {
   std::vector<Report> answers;  // report-ID byte first
   std::uint32_t delayMs = 0;    // they are sent this late
+  std::uint32_t delayUs = 0;    // ... and this many microseconds later still
   bool vanish = false;          // the far end goes away after sending them
 };
 

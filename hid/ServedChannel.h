@@ -25,6 +25,7 @@ class ServedChannel final : public Channel {
   IoResult Write(const Report& report, std::uint32_t length, std::uint32_t timeoutMs) override {
     return link_->Write(report, length, timeoutMs);
   }
+  void Cancel() override { link_->Cancel(); }
 
  private:
   std::unique_ptr<Channel> link_;

@@ -213,8 +213,8 @@ Options (only the --name=value form; -- ends the options):
   --simulate[=PID]    use the built-in emulated unit (PID in hex, default 7029)
   --simulate-fault=KIND[:N]
                       testing aid, repeatable, implies --simulate: flip:ADDR,
-                      silent-after:N, vanish-after:N, stale:N, dup:N, drop:N,
-                      delay:MS, refuse-writes
+                      silent-after:N, vanish-after:N, stale:N, dup:N, dup-at:N,
+                      drop:N, delay:MS, delay-from:N, refuse-writes
   -h, --help          this text
   --version           the program's version and the built-in image's version
 

@@ -1,55 +1,56 @@
-// The run lock on Linux: flock on a file in the user's runtime directory.
+// The run lock on Linux: a Unix socket bound to a name in the abstract namespace. The name is
+// the same for every user and every environment, leaves no file behind and needs no
+// permissions; the kernel frees it when the socket is closed or its process ends.
 #include "app/RunLock.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstddef>
 #include <cstring>
+
+#include "base/linux/UniqueFd.h"
 
 namespace quarnel {
 
 namespace {
 
-class FileLock final : public RunLock {
+class SocketLock final : public RunLock {
  public:
-  explicit FileLock(int fd) : fd_(fd) {}
-  ~FileLock() override { ::close(fd_); }
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
+  explicit SocketLock(UniqueFd socket) : socket_(std::move(socket)) {}
 
  private:
-  int fd_;
+  UniqueFd socket_;
 };
-
-std::string LockDirectory() {
-  for (const char* var : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
-    const char* dir = std::getenv(var);
-    if (dir != nullptr && *dir != '\0') return dir;
-  }
-  return "/tmp";
-}
 
 }  // namespace
 
 std::unique_ptr<RunLock> RunLock::TryAcquire(const std::string& name, LockFailure& failure) {
-  const std::string path = LockDirectory() + "/" + name + ".lock";
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    failure = {LockFailureKind::CannotTake, "cannot open " + path + ": " + std::strerror(errno)};
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  // sun_path[0] stays 0: the abstract namespace. The name follows, without a terminator.
+  if (name.empty() || name.size() > sizeof address.sun_path - 1) {
+    failure = {LockFailureKind::CannotTake, "the lock name '" + name + "' does not fit a socket"};
     return nullptr;
   }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    failure = errno == EWOULDBLOCK
-                  ? LockFailure{LockFailureKind::HeldByAnother, "another update holds " + path}
-                  : LockFailure{LockFailureKind::CannotTake,
-                                "cannot lock " + path + ": " + std::strerror(errno)};
-    ::close(fd);
+  std::memcpy(address.sun_path + 1, name.data(), name.size());
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!socket.valid()) {
+    failure = {LockFailureKind::CannotTake,
+               std::string("cannot make the lock's socket: ") + std::strerror(errno)};
     return nullptr;
   }
-  return std::make_unique<FileLock>(fd);
+  if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+    failure =
+        errno == EADDRINUSE
+            ? LockFailure{LockFailureKind::HeldByAnother, "another update holds @" + name}
+            : LockFailure{LockFailureKind::CannotTake,
+                          "cannot bind the lock's socket @" + name + ": " + std::strerror(errno)};
+    return nullptr;
+  }
+  return std::make_unique<SocketLock>(std::move(socket));
 }
 
 }  // namespace quarnel

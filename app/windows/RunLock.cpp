@@ -1,5 +1,7 @@
-// The run lock on Windows: a named mutex in the session's namespace. Whoever creates it
-// holds the lock until the handle is closed; the system drops it when a process dies.
+// The run lock on Windows: a named mutex in the machine-wide namespace, so that copies in other
+// sessions and of other users are kept apart too; in the session's namespace where this user
+// may not create machine-wide objects. Whoever creates it holds the lock until the handle is
+// closed; the system drops it when a process dies.
 #include "app/RunLock.h"
 
 #include <windows.h>
@@ -29,8 +31,12 @@ std::unique_ptr<RunLock> RunLock::TryAcquire(const std::string& name, LockFailur
   for (char& c : plain) {
     if (c == '\\') c = '_';
   }
-  const std::string full = "Local\\" + plain;
+  std::string full = "Global\\" + plain;
   HANDLE mutex = CreateMutexA(nullptr, FALSE, full.c_str());
+  if (mutex == nullptr && GetLastError() == ERROR_ACCESS_DENIED) {
+    full = "Local\\" + plain;
+    mutex = CreateMutexA(nullptr, FALSE, full.c_str());
+  }
   if (mutex == nullptr) {
     failure = {LockFailureKind::CannotTake, win::LastErrorText("CreateMutex " + full)};
     return nullptr;

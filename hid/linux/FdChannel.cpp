@@ -1,6 +1,7 @@
 #include "hid/linux/FdChannel.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,7 +20,8 @@ using Clock = std::chrono::steady_clock;
 
 class FdChannel final : public Channel {
  public:
-  FdChannel(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
+  FdChannel(int fd, std::string name)
+      : fd_(fd), cancel_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), name_(std::move(name)) {}
   FdChannel(const FdChannel&) = delete;
   FdChannel& operator=(const FdChannel&) = delete;
 
@@ -27,6 +29,7 @@ class FdChannel final : public Channel {
     short revents = 0;
     if (const int ready = Wait(POLLIN, timeoutMs, revents); ready <= 0)
       return ready == 0 ? IoResult{IoStatus::TimedOut, 0, {}} : Failure("poll", errno);
+    if (revents == 0) return {IoStatus::Cancelled, 0, {}};
     // Hang-up or error with nothing left to read: the device is gone.
     if ((revents & POLLIN) == 0) return Disconnected();
     // The node gives the report without its ID byte: it goes to byte 1 on.
@@ -53,6 +56,7 @@ class FdChannel final : public Channel {
                                    0,
                                    {FailureKind::TimedOut, name_, name_ + ": write timed out"}}
                         : Failure("poll", errno);
+    if (revents == 0) return {IoStatus::Cancelled, 0, {}};
     if ((revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 || (revents & POLLOUT) == 0)
       return Disconnected();
     const std::size_t n = std::min<std::size_t>(length, kReportSize);
@@ -70,18 +74,24 @@ class FdChannel final : public Channel {
     return {IoStatus::Ok, static_cast<std::uint32_t>(written), {}};
   }
 
+  void Cancel() override {
+    const std::uint64_t one = 1;
+    // Stays readable from now on: every later wait ends at once too.
+    [[maybe_unused]] const ssize_t n = ::write(cancel_.get(), &one, sizeof one);
+  }
+
  private:
-  // poll() for `events` until ready or timeoutMs has passed, signals or not. Returns what
-  // poll() returns.
+  // poll() for `events` until ready, cancelled or timeoutMs has passed, signals or not.
+  // Returns what poll() returns; `revents` stays 0 when Cancel ended the wait.
   int Wait(short events, std::uint32_t timeoutMs, short& revents) const {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
       const auto ms = std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX);
-      pollfd p{fd_.get(), events, 0};
-      const int ready = ::poll(&p, 1, static_cast<int>(ms));
+      pollfd p[2] = {{fd_.get(), events, 0}, {cancel_.get(), POLLIN, 0}};
+      const int ready = ::poll(p, cancel_.valid() ? 2 : 1, static_cast<int>(ms));
       if (ready < 0 && errno == EINTR) continue;
-      revents = p.revents;
+      revents = p[1].revents != 0 ? short{0} : p[0].revents;
       return ready;
     }
   }
@@ -100,6 +110,7 @@ class FdChannel final : public Channel {
   }
 
   UniqueFd fd_;
+  UniqueFd cancel_;
   std::string name_;
 };
 

@@ -43,19 +43,22 @@ bool ReadDescriptorIoctl(int fd, std::vector<std::uint8_t>& descriptor) {
   return true;
 }
 
-// HID_ID=bus:vendor:product in hex, as the kernel writes it into the HID device's uevent.
-bool ReadIds(const fs::path& uevent, std::uint16_t& vendorId, std::uint16_t& productId) {
+// The IDs and the identity of the unit from the HID device's uevent; false without its IDs.
+// The identity is the port path and serial, so that a unit plugged into the same port again
+// is the same unit; where the kernel knows neither, the HID device itself.
+bool ReadUevent(const fs::path& hidDevice, InterfaceInfo& info) {
   // Read with plain system calls: this runs for every HID interface on every connect.
   char buffer[4096];
-  const int fd = ::open(uevent.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open((hidDevice / "uevent").c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   const ssize_t n = ::read(fd, buffer, sizeof buffer);
   ::close(fd);
   if (n <= 0) return false;
-  const auto ids = ParseHidUevent(std::string_view(buffer, static_cast<std::size_t>(n))).ids;
-  if (!ids) return false;
-  vendorId = ids->vendorId;
-  productId = ids->productId;
+  const HidUevent u = ParseHidUevent(std::string_view(buffer, static_cast<std::size_t>(n)));
+  if (!u.ids) return false;
+  info.vendorId = u.ids->vendorId;
+  info.productId = u.ids->productId;
+  info.location = u.phys.empty() && u.uniq.empty() ? hidDevice.string() : u.phys + "\n" + u.uniq;
   return true;
 }
 
@@ -120,13 +123,10 @@ class HidrawBus final : public Bus {
 
     std::vector<InterfaceInfo> found;
     for (const auto& [number, name] : nodes) {
-      const fs::path device = classDir / name / "device";
-      InterfaceInfo info;
-      if (!ReadIds(device / "uevent", info.vendorId, info.productId)) continue;
-      // The HID device sits in the directory of the interface it came from. Two link reads
-      // find it; sysfs has no further links below /sys/devices.
+      // Two link reads find the HID device; sysfs has no further links below /sys/devices.
       const fs::path hidDevice = FollowLink(FollowLink(classDir / name) / "device");
-      info.location = hidDevice.parent_path().string();
+      InterfaceInfo info;
+      if (!ReadUevent(hidDevice, info)) continue;
       info.path = (fs::path(config_.deviceDir) / name).string();
       found.push_back(std::move(info));
     }

@@ -63,8 +63,8 @@ class Server {
       // Fails once the link has closed its end.
       if (Transfer(true, packet, sizeof packet, n) != Wait::Done) return;
       const ServedAnswer out = server_->Serve(std::span(packet, n));
-      if (out.delayMs != 0 && WaitForSingleObject(stopEvent_.get(), out.delayMs) != WAIT_TIMEOUT)
-        return;
+      const DWORD delayMs = out.delayMs + (out.delayUs + 999) / 1000;
+      if (delayMs != 0 && WaitForSingleObject(stopEvent_.get(), delayMs) != WAIT_TIMEOUT) return;
       for (Report answer : out.answers) {
         // Input reports travel with their report-ID byte, as a HID read delivers them.
         DWORD written = 0;

@@ -30,8 +30,8 @@ struct Transfer {
 class WinChannel final : public hid::Channel {
  public:
   WinChannel(InterfaceHandles handles, std::string name, UniqueHandle readEvent,
-             UniqueHandle writeEvent)
-      : handles_(std::move(handles)), name_(std::move(name)) {
+             UniqueHandle writeEvent, UniqueHandle cancelEvent)
+      : handles_(std::move(handles)), name_(std::move(name)), cancel_(std::move(cancelEvent)) {
     read_.event = std::move(readEvent);
     write_.event = std::move(writeEvent);
   }
@@ -50,7 +50,13 @@ class WinChannel final : public hid::Channel {
     const BOOL done = ReadFile(h, read_.buffer.data(), want, nullptr, &read_.overlapped);
     if (!done && GetLastError() != ERROR_IO_PENDING) return Failure("read");
     DWORD count = 0;
-    switch (done ? WAIT_OBJECT_0 : WaitForSingleObject(read_.event.get(), timeoutMs)) {
+    switch (done ? WAIT_OBJECT_0 : WaitFor(read_, timeoutMs)) {
+      case WAIT_OBJECT_0 + 1:
+        // Cancelled; a report that landed meanwhile still counts.
+        CancelIoEx(h, &read_.overlapped);
+        if (GetOverlappedResult(h, &read_.overlapped, &count, TRUE) && count != 0)
+          return Deliver(report, count);
+        return {IoStatus::Cancelled, 0, {}};
       case WAIT_OBJECT_0:
         if (!GetOverlappedResult(h, &read_.overlapped, &count, FALSE)) return Failure("read");
         if (count == 0)
@@ -81,10 +87,16 @@ class WinChannel final : public hid::Channel {
     const BOOL done = WriteFile(h, write_.buffer.data(), n, nullptr, &write_.overlapped);
     if (!done && GetLastError() != ERROR_IO_PENDING) return Failure("write");
     DWORD count = 0;
-    const DWORD wait = done ? WAIT_OBJECT_0 : WaitForSingleObject(write_.event.get(), timeoutMs);
+    const DWORD wait = done ? WAIT_OBJECT_0 : WaitFor(write_, timeoutMs);
     if (wait == WAIT_OBJECT_0) {
       if (!GetOverlappedResult(h, &write_.overlapped, &count, FALSE)) return Failure("write");
       return {IoStatus::Ok, count, {}};
+    }
+    if (wait == WAIT_OBJECT_0 + 1) {
+      CancelIoEx(h, &write_.overlapped);
+      if (GetOverlappedResult(h, &write_.overlapped, &count, TRUE))
+        return {IoStatus::Ok, count, {}};
+      return {IoStatus::Cancelled, 0, {}};
     }
     // A write that does not finish in time has failed: the device is not taking reports.
     const IoResult failed =
@@ -99,7 +111,16 @@ class WinChannel final : public hid::Channel {
     return failed;
   }
 
+  void Cancel() override { SetEvent(cancel_.get()); }
+
  private:
+  // WAIT_OBJECT_0: the transfer finished; WAIT_OBJECT_0 + 1: Cancel was called (it stays
+  // signalled, so every later wait ends at once too).
+  DWORD WaitFor(const Transfer& transfer, std::uint32_t timeoutMs) const {
+    const HANDLE events[] = {transfer.event.get(), cancel_.get()};
+    return WaitForMultipleObjects(2, events, FALSE, timeoutMs);
+  }
+
   IoResult Deliver(Report& report, DWORD count) const {
     const std::size_t n = std::min<std::size_t>(count, kReportSize);
     std::memcpy(report.data(), read_.buffer.data(), n);
@@ -115,6 +136,7 @@ class WinChannel final : public hid::Channel {
   std::string name_;
   Transfer read_;
   Transfer write_;
+  UniqueHandle cancel_;  // manual reset
 };
 
 }  // namespace
@@ -145,12 +167,13 @@ std::unique_ptr<hid::Channel> MakeWinChannel(InterfaceHandles handles, std::stri
                                              hid::LinkFailure& reason) {
   UniqueHandle readEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   UniqueHandle writeEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  if (!readEvent.valid() || !writeEvent.valid()) {
+  UniqueHandle cancelEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  if (!readEvent.valid() || !writeEvent.valid() || !cancelEvent.valid()) {
     reason = {hid::FailureKind::OutOfResources, name, name + ": " + LastErrorText("CreateEvent")};
     return nullptr;
   }
   return std::make_unique<WinChannel>(std::move(handles), std::move(name), std::move(readEvent),
-                                      std::move(writeEvent));
+                                      std::move(writeEvent), std::move(cancelEvent));
 }
 
 }  // namespace quarnel::win

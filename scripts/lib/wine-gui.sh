@@ -9,8 +9,9 @@ source "$(dirname "${BASH_SOURCE[0]}")/xsession.sh"
 
 WG_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 WG_WORK=""
-# The dialog's caption, and the product title that captions its message boxes.
-WG_TITLE="Quarnel USB Digital Async. Audio Firmware Update"
+# The dialog's caption on the built-in emulated unit (which the tests use), and the product
+# title that captions its message boxes.
+WG_TITLE="Quarnel USB Digital Async. Audio Firmware Update (emulated device)"
 WG_PRODUCT="$QUARNEL_PRODUCT_TITLE"
 WG_VERSION_LINE="status #00007F Ver. 23.07.0110.0001  2014-01-20.[0]  Product [Async.]"
 

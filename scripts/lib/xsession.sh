@@ -73,6 +73,7 @@ last_is() {
     2>/dev/null)" = "$3" ]
 }
 
-# The caption of the updater's dialog and the product title, as regular expressions.
-QUARNEL_DIALOG_TITLE_RE='^Quarnel USB Digital Async\. Audio Firmware Update$'
+# The caption of the updater's dialog on the built-in emulated unit (which the tests use) and
+# the product title, as regular expressions.
+QUARNEL_DIALOG_TITLE_RE='^Quarnel USB Digital Async\. Audio Firmware Update \(emulated device\)$'
 QUARNEL_PRODUCT_TITLE='Quarnel USB Digital Audio Firmware Update'

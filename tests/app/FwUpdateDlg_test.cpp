@@ -47,11 +47,26 @@ void RunToEnd(CFwUpdateDlg& dlg, HeadlessWindow& window) {
   EXPECT_FALSE(window.TimerRunning(UPDATE_TIMER_ID)) << "run did not end";
 }
 
+// The emulated unit as if it were hardware: other copies of the program could reach it.
+class SharedBus final : public hid::Bus {
+ public:
+  explicit SharedBus(hid::Bus& inner) : inner_(inner) {}
+  std::vector<hid::InterfaceInfo> Enumerate() override { return inner_.Enumerate(); }
+  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
+            hid::LinkFailure& reason) override {
+    return inner_.Open(info, out, reason);
+  }
+
+ private:
+  hid::Bus& inner_;
+};
+
 struct Rig {
-  explicit Rig(std::uint16_t pid, Faults faults = {}, DialogOptions* custom = nullptr)
-      : device(std::make_shared<Device>(pid, faults)), bus(device) {
+  explicit Rig(std::uint16_t pid, Faults faults = {}, DialogOptions* custom = nullptr,
+               bool hardware = false)
+      : device(std::make_shared<Device>(pid, faults)), bus(device), shared(bus) {
     DialogOptions o = custom != nullptr ? *custom : FastOptions(bus);
-    o.bus = &bus;
+    o.bus = hardware ? static_cast<hid::Bus*>(&shared) : &bus;
     dlg = std::make_unique<CFwUpdateDlg>(window, o);
     EXPECT_TRUE(dlg->OnInitDialog());
   }
@@ -65,6 +80,7 @@ struct Rig {
 
   std::shared_ptr<Device> device;
   EmulatedBus bus;
+  SharedBus shared;
   HeadlessWindow window;
   std::unique_ptr<CFwUpdateDlg> dlg;
 };
@@ -175,11 +191,16 @@ TEST(FwUpdateDlg, AlternateFramingDuplicateReadBackAnswerGivesFail) {
   EXPECT_TRUE(rig.EepromHoldsImage());
 }
 
+const std::string kNotFoundAgain =
+    "The firmware was written but could not be verified: the device was not found again. "
+    "Reconnect the device and run the update again.";
+
 TEST(FwUpdateDlg, DeviceGoneBeforeReadBackGivesNoVerdict) {
   Rig rig(0x7029, Faults{.vanishAfter = 1536});
   rig.dlg->OnStartUpdate();
   rig.Run();
-  EXPECT_EQ(rig.window.messages, std::vector<std::string>{"Fail to connect USB device!"});
+  EXPECT_EQ(rig.window.messages, std::vector<std::string>{kNotFoundAgain});
+  EXPECT_EQ(rig.dlg->result().phase, Phase::ReadBack);
   EXPECT_EQ(rig.window.texts[IDC_STATUS], "Fail to connect device!");
   EXPECT_EQ(rig.window.colours[IDC_STATUS], kDarkRed);
   EXPECT_EQ(rig.dlg->outcome(), Outcome::ReadBackConnectFailed);
@@ -308,7 +329,7 @@ TEST(FwUpdateDlg, WorkerThatCannotStart) {
 }
 
 TEST(FwUpdateDlg, SecondUpdateIsRefusedWhileOneRuns) {
-  Rig rig(0x7029);
+  Rig rig(0x7029, {}, nullptr, true);
   LockFailure reason;
   const auto held = RunLock::TryAcquire(UniqueLockName(), reason);
   ASSERT_NE(held, nullptr) << reason.detail;
@@ -320,12 +341,47 @@ TEST(FwUpdateDlg, SecondUpdateIsRefusedWhileOneRuns) {
 }
 
 TEST(FwUpdateDlg, RunLockIsHeldUntilTheVerdict) {
-  Rig rig(0x7029);
+  Rig rig(0x7029, {}, nullptr, true);
   rig.dlg->OnStartUpdate();
   LockFailure reason;
   EXPECT_EQ(RunLock::TryAcquire(UniqueLockName(), reason), nullptr);
+  EXPECT_EQ(reason.kind, LockFailureKind::HeldByAnother);
   rig.Run();
   EXPECT_NE(RunLock::TryAcquire(UniqueLockName(), reason), nullptr);
+}
+
+// The emulated unit is private to its process: its runs neither wait for nor block others,
+// and the caption says that no real unit is being updated.
+TEST(FwUpdateDlg, EmulatedRunsTakeNoLockAndSayWhatTheyRunOn) {
+  LockFailure reason;
+  const auto held = RunLock::TryAcquire(UniqueLockName(), reason);
+  ASSERT_NE(held, nullptr) << reason.detail;
+  Rig rig(0x7029);
+  EXPECT_EQ(rig.window.caption, kEmulatedCaption);
+  rig.dlg->OnStartUpdate();
+  rig.Run();
+  EXPECT_EQ(rig.dlg->outcome(), Outcome::UpdateOk);
+  Rig hardware(0x7029, {}, nullptr, true);
+  EXPECT_EQ(hardware.window.caption, "");
+}
+
+TEST(FwUpdateDlg, LockThatCannotBeTakenIsExplained) {
+  Rig rig(0x7029, {}, nullptr, true);
+  DialogOptions o = FastOptions(rig.shared);
+  o.runLockName = std::string(400, 'x');  // too long a name for any lock
+  CFwUpdateDlg dlg(rig.window, o);
+  dlg.OnInitDialog();
+  dlg.OnStartUpdate();
+  ASSERT_EQ(rig.window.messages.size(), 1u);
+  const std::string& text = rig.window.messages[0];
+  const std::string start = "Cannot make sure that no other firmware update is running: ";
+  EXPECT_EQ(text.substr(0, start.size()), start);
+  EXPECT_EQ(text.back(), '.');
+  EXPECT_EQ(rig.window.texts[IDC_STATUS], "Fail to connect device!");
+  EXPECT_EQ(rig.window.colours[IDC_STATUS], kDarkRed);
+  EXPECT_EQ(dlg.outcome(), Outcome::LockFailed);
+  EXPECT_EQ(dlg.result().lockFailure.kind, LockFailureKind::CannotTake);
+  EXPECT_EQ(rig.device->requests(), 0u);
 }
 
 TEST(FwUpdateDlg, VersionQueryFormalAndBeta) {
@@ -408,6 +464,244 @@ TEST(FwUpdateDlg, ReadBackPrefersTheUnitThatWasWritten) {
   // Unit a got both phases; b was never touched.
   EXPECT_EQ(a->requests(), 2u * FirmwareImage().size() / 8);
   EXPECT_EQ(b->requests(), 0u);
+}
+
+}  // namespace
+}  // namespace quarnel
+
+namespace quarnel {
+namespace {
+
+// Units on one bus, each listed while it is present and has not vanished.
+struct Unit {
+  std::shared_ptr<Device> device;
+  std::string path;
+  std::string location;
+  std::function<bool()> present = [] { return true; };
+};
+
+class UnitsBus final : public hid::Bus {
+ public:
+  explicit UnitsBus(std::vector<Unit> units) : units_(std::move(units)) {}
+  std::vector<hid::InterfaceInfo> Enumerate() override {
+    std::vector<hid::InterfaceInfo> found;
+    for (const Unit& u : units_) {
+      if (u.present() && !u.device->vanished())
+        found.push_back({u.path, u.location, 0x1852, u.device->productId()});
+    }
+    return found;
+  }
+  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
+            hid::LinkFailure& reason) override {
+    for (const Unit& u : units_) {
+      if (u.path != info.path) continue;
+      out.channel = hid::OpenLoopback(u.device, reason);
+      out.inputLength = out.outputLength = 64;
+      return out.channel != nullptr;
+    }
+    return false;
+  }
+
+ private:
+  std::vector<Unit> units_;
+};
+
+std::vector<std::uint8_t> Zeros() {
+  return std::vector<std::uint8_t>(FirmwareImage().size(), 0);
+}
+
+TEST(FwUpdateDlg, ReadBackOpensOnlyTheUnitThatWasWritten) {
+  const std::uint32_t writes = static_cast<std::uint32_t>(FirmwareImage().size() / 8);
+  {  // a unit of an earlier attempt, already holding the image, turns up before the read-back
+    auto written = std::make_shared<Device>(0x7029);
+    auto early = std::make_shared<Device>(0x5028);
+    early->SetEeprom(0, FirmwareImage());
+    UnitsBus bus({{written, "w", "port-1"},
+                  {early, "e", "port-2", [&] { return written->requests() >= writes; }}});
+    HeadlessWindow window;
+    CFwUpdateDlg dlg(window, FastOptions(bus));
+    dlg.OnInitDialog();
+    dlg.OnStartUpdate();
+    RunToEnd(dlg, window);
+    EXPECT_EQ(dlg.outcome(), Outcome::UpdateOk);
+    EXPECT_EQ(written->requests(), 2 * writes);
+    EXPECT_EQ(early->requests(), 0u);
+  }
+  {  // the written unit is gone; another with the same IDs holds the image
+    auto written = std::make_shared<Device>(0x7029, Faults{.vanishAfter = writes});
+    auto other = std::make_shared<Device>(0x7029);
+    other->SetEeprom(0, FirmwareImage());
+    UnitsBus bus({{written, "w", "port-1"}, {other, "o", "port-2"}});
+    HeadlessWindow window;
+    CFwUpdateDlg dlg(window, FastOptions(bus));
+    dlg.OnInitDialog();
+    dlg.OnStartUpdate();
+    RunToEnd(dlg, window);
+    EXPECT_EQ(dlg.outcome(), Outcome::ReadBackConnectFailed);
+    EXPECT_EQ(window.messages, std::vector<std::string>{kNotFoundAgain});
+    EXPECT_EQ(window.texts[IDC_STATUS], "Fail to connect device!");
+    EXPECT_EQ(other->requests(), 0u);
+  }
+  {  // the written unit is plugged in again (a new node, the same port): it is read back
+    auto before = std::make_shared<Device>(0x7029, Faults{.vanishAfter = writes});
+    auto after = std::make_shared<Device>(0x7029);
+    after->SetEeprom(0, Zeros());
+    UnitsBus bus({{before, "hidraw1", "port-1"},
+                  {after, "hidraw2", "port-1", [&] { return before->vanished(); }}});
+    HeadlessWindow window;
+    CFwUpdateDlg dlg(window, FastOptions(bus));
+    dlg.OnInitDialog();
+    dlg.OnStartUpdate();
+    RunToEnd(dlg, window);
+    EXPECT_EQ(dlg.outcome(), Outcome::VerifyFailed);  // its EEPROM holds zeros
+    EXPECT_EQ(after->requests(), writes);
+  }
+}
+
+TEST(FwUpdateDlg, DevicePathNamesTheOnlyInterfaceUsed) {
+  auto a = std::make_shared<Device>(0x7029);
+  auto b = std::make_shared<Device>(0x7029);
+  UnitsBus bus({{a, "a", "port-1"}, {b, "b", "port-2"}});
+  for (const std::string path : {"b", "c"}) {
+    SCOPED_TRACE(path);
+    HeadlessWindow window;
+    DialogOptions o = FastOptions(bus);
+    o.devicePath = path;
+    CFwUpdateDlg dlg(window, o);
+    dlg.OnInitDialog();
+    dlg.OnStartUpdate();
+    RunToEnd(dlg, window);
+    if (path == "b") {
+      EXPECT_EQ(dlg.outcome(), Outcome::UpdateOk);
+      EXPECT_EQ(b->requests(), 2 * FirmwareImage().size() / 8);
+    } else {
+      EXPECT_EQ(dlg.outcome(), Outcome::ConnectFailed);
+      EXPECT_EQ(window.messages, std::vector<std::string>{"Fail to connect USB device!"});
+    }
+    EXPECT_EQ(a->requests(), 0u);
+  }
+}
+
+// One interface that is there but cannot be opened, for the reason given.
+class RefusingBus final : public hid::Bus {
+ public:
+  explicit RefusingBus(hid::FailureKind kind) : kind_(kind) {}
+  std::vector<hid::InterfaceInfo> Enumerate() override {
+    return {{"/dev/hidraw7", "port-7", 0x1852, 0x7029}};
+  }
+  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface&,
+            hid::LinkFailure& reason) override {
+    reason = {kind_, info.path, "refused"};
+    return false;
+  }
+
+ private:
+  hid::FailureKind kind_;
+};
+
+TEST(FwUpdateDlg, ConnectFailuresSayWhyTheUnitCouldNotBeUsed) {
+  const std::string head = "Fail to connect USB device!\n\nThe device at /dev/hidraw7 ";
+  const std::vector<std::pair<hid::FailureKind, std::string>> cases = {
+      {hid::FailureKind::PermissionDenied,
+       head + "was found, but this user may not open it. Install the package quarnel-fwupdate or "
+              "the udev rule 70-quarnel-audio.rules (see the README), then unplug the device and "
+              "plug it in again."},
+      {hid::FailureKind::InUse, head + "is in use by another program."},
+      {hid::FailureKind::UnsupportedReports, head + "uses reports this program cannot handle."},
+      {hid::FailureKind::Gone, "Fail to connect USB device!"},
+  };
+  for (const auto& [kind, text] : cases) {
+    SCOPED_TRACE(text);
+    RefusingBus bus(kind);
+    HeadlessWindow window;
+    CFwUpdateDlg dlg(window, FastOptions(bus));
+    dlg.OnInitDialog();
+    dlg.OnStartUpdate();
+    EXPECT_EQ(window.messages, std::vector<std::string>{text});
+    EXPECT_EQ(window.texts[IDC_STATUS], "Fail to connect device!");
+    EXPECT_EQ(dlg.outcome(), Outcome::ConnectFailed);
+    dlg.OnCheckVersion();
+    EXPECT_EQ(window.messages.back(), text);
+  }
+}
+
+// The unit goes away while a read with a long limit waits: the run ends on the next tick, with
+// the buttons free again and the phase's words.
+TEST(FwUpdateDlg, LostUnitEndsTheRunOnTheNextTick) {
+  const std::string duringWrite =
+      "The connection to the device was lost while the firmware was being written. The "
+      "firmware may be partly written. Keep the device connected, or reconnect it, and run the "
+      "update again.";
+  const std::string duringReadBack =
+      "The connection to the device was lost while the firmware was being verified. The "
+      "firmware was written but not verified. Reconnect the device and run the update again.";
+  struct Case {
+    std::uint16_t pid;
+    std::uint32_t vanishAfter;
+    Phase phase;
+  };
+  for (const Case& c : {Case{0x7029, 100, Phase::Write}, Case{0x7029, 1600, Phase::ReadBack},
+                        Case{0x2004, 100, Phase::Write}, Case{0x2004, 800, Phase::ReadBack}}) {
+    SCOPED_TRACE(c.vanishAfter);
+    EmulatedBus bus(std::make_shared<Device>(c.pid, Faults{.vanishAfter = c.vanishAfter}));
+    DialogOptions o = FastOptions(bus);
+    o.readTimeoutMs = 600000;
+    HeadlessWindow window;
+    CFwUpdateDlg dlg(window, o);
+    dlg.OnInitDialog();
+    dlg.OnStartUpdate();
+    while (!dlg.engine().Snapshot().linkLost) {
+      if (dlg.engine().Snapshot().finished) dlg.OnUpdateTimer();  // on to the read-back
+      std::this_thread::yield();
+    }
+    dlg.OnUpdateTimer();
+    EXPECT_EQ(dlg.outcome(), Outcome::LinkLost);
+    EXPECT_EQ(dlg.result().phase, c.phase);
+    EXPECT_EQ(window.messages,
+              std::vector<std::string>{c.phase == Phase::Write ? duringWrite : duringReadBack});
+    EXPECT_EQ(window.texts[IDC_STATUS], "FW UPDATE FAIL!");
+    EXPECT_EQ(window.colours[IDC_STATUS], kDarkRed);
+    EXPECT_FALSE(window.TimerRunning(UPDATE_TIMER_ID));
+    EXPECT_TRUE(window.enabled[IDC_START_UPDATE]);
+    EXPECT_TRUE(window.enabled[IDC_EXIT]);
+  }
+}
+
+// Exit while the worker waits for a unit that has gone silent: the read is cancelled, not
+// waited out (its limit here is ten minutes).
+TEST(FwUpdateDlg, ExitDoesNotWaitOutAPendingRead) {
+  Rig rig(0x7029, Faults{.silentAfter = 10});
+  DialogOptions o = FastOptions(rig.bus);
+  o.readTimeoutMs = 600000;
+  CFwUpdateDlg dlg(rig.window, o);
+  dlg.OnInitDialog();
+  dlg.OnStartUpdate();
+  while (rig.device->requests() < 11) std::this_thread::yield();
+  for (int i = 0; i < 3001; ++i) dlg.OnUpdateTimer();
+  EXPECT_TRUE(dlg.busy());  // silent, not lost: the designed blinking
+  dlg.OnExit();
+  EXPECT_EQ(dlg.outcome(), Outcome::Stopped);
+  EXPECT_FALSE(dlg.busy());
+}
+
+// Alternate framing: one duplicated answer puts the program one answer ahead; with the last
+// answers late, the write would end before the unit has taken its last chunk.
+TEST(FwUpdateDlg, AlternateAnswersOutOfStepFailWithoutReadBack) {
+  Rig rig(0x2004, Faults{.dupAt = 300, .delayMs = 30, .delayFrom = 760});
+  DialogOptions o = FastOptions(rig.bus);
+  o.readTimeoutMs = 1000;
+  HeadlessWindow window;
+  CFwUpdateDlg dlg(window, o);
+  dlg.OnInitDialog();
+  dlg.OnStartUpdate();
+  RunToEnd(dlg, window);
+  EXPECT_EQ(dlg.outcome(), Outcome::VerifyFailed);
+  EXPECT_EQ(dlg.result().phase, Phase::Write);
+  EXPECT_EQ(window.messages,
+            std::vector<std::string>{"Fail to update firmware!! Try to update again."});
+  EXPECT_EQ(window.texts[IDC_STATUS], "FW UPDATE FAIL!");
+  EXPECT_EQ(rig.device->requests(), FirmwareImage().size() / 16);  // no read-back
+  EXPECT_TRUE(rig.EepromHoldsImage());
 }
 
 }  // namespace

@@ -46,9 +46,11 @@ bool ParseUhidOptions(std::span<const std::string> args, UhidOptions& options, s
           !ParseByte(value.substr(colon + 1), content))
         return bad("want REGISTER:VALUE, each 0-255, as in 72:0");
       options.registers.emplace_back(reg, content);
-    } else if (name == "--dump" || name == "--ready") {
+    } else if (name == "--dump" || name == "--ready" || name == "--eeprom") {
       if (value.empty()) return bad("want a file name");
-      (name == "--dump" ? options.dumpPath : options.readyPath) = std::string(value);
+      (name == "--dump"    ? options.dumpPath
+       : name == "--ready" ? options.readyPath
+                           : options.eepromPath) = std::string(value);
     } else if (name == "--report-bytes") {
       std::uint32_t bytes = 0;
       if (!ParseNumber(value, bytes) || bytes < 8 || bytes > 255)

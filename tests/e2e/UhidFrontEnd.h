@@ -21,8 +21,9 @@ struct UhidOptions {
   std::uint16_t productId = 0;
   emulated::Faults faults;
   std::vector<std::pair<std::uint8_t, std::uint8_t>> registers;  // register, value
-  std::string dumpPath;   // the EEPROM goes here when the program ends
-  std::string readyPath;  // the hidraw node's path (or "error: ...") is written here
+  std::string dumpPath;    // the EEPROM goes here when the program ends
+  std::string eepromPath;  // the EEPROM starts with this file's bytes (erased beyond them)
+  std::string readyPath;   // the hidraw node's path (or "error: ...") is written here
   std::uint32_t reportBytes = kDefaultReportBytes;  // of each report, without report-ID byte
   bool serve = true;  // false: a device that takes reports and never answers
 };

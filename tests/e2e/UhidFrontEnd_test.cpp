@@ -15,10 +15,11 @@ bool Parse(std::vector<std::string> args, UhidOptions& options, std::string& err
 TEST(UhidOptions, ReadsEveryOption) {
   UhidOptions o;
   std::string error;
-  ASSERT_TRUE(Parse({"--pid=7029", "--fault=flip:0x100", "--fault=vanish-after:1536",
-                     "--register=72:0", "--register=0x3C:0xFF", "--dump=/tmp/ee",
-                     "--ready=/tmp/fifo", "--report-bytes=64", "--unserved"},
-                    o, error))
+  ASSERT_TRUE(
+      Parse({"--pid=7029", "--fault=flip:0x100", "--fault=vanish-after:1536", "--register=72:0",
+             "--register=0x3C:0xFF", "--dump=/tmp/ee", "--ready=/tmp/fifo", "--report-bytes=64",
+             "--unserved", "--eeprom=/firmware.bin"},
+            o, error))
       << error;
   EXPECT_EQ(o.productId, 0x7029);
   EXPECT_EQ(o.faults.flipAddress, 0x100);
@@ -28,6 +29,7 @@ TEST(UhidOptions, ReadsEveryOption) {
   EXPECT_EQ(o.registers[1], std::make_pair(std::uint8_t{60}, std::uint8_t{0xFF}));
   EXPECT_EQ(o.dumpPath, "/tmp/ee");
   EXPECT_EQ(o.readyPath, "/tmp/fifo");
+  EXPECT_EQ(o.eepromPath, "/firmware.bin");
   EXPECT_EQ(o.reportBytes, 64u);
   EXPECT_FALSE(o.serve);
 
@@ -51,6 +53,7 @@ TEST(UhidOptions, RefusesWhatItCannotServe) {
       {"--pid=5028", "--register=256:0"},   // no such register
       {"--pid=5028", "--register=72:300"},  // not a byte
       {"--pid=5028", "--dump="},            // no file
+      {"--pid=5028", "--eeprom="},          // no file
       {"--pid=5028", "--report-bytes=4"},   // too short for a request
       {"--pid=5028", "--verbose"},          // unknown
   };

@@ -202,6 +202,47 @@ vanishes_after_write() {
   eeprom_holds_image gone
 }
 
+# The device is unplugged in the middle of the write: the run ends at once (well before its
+# time-out) with 3, the EEPROM partly written.
+unplugged_mid_write() {
+  start_device unplug --pid=7029 --fault=vanish-after:700 --dump=/tmp/unplug.bin || return 1
+  CLI_TIMEOUT=120
+  t0=$(uptime)
+  cli update
+  took=$(echo "$(uptime) $t0" | awk '{ printf "%d", $1 - $2 }')
+  CLI_TIMEOUT=$DEFAULT_TIMEOUT
+  [ "$rc" -eq 3 ] || { why="exit code $rc, wanted 3 (last line: $last)"; return 1; }
+  [ "$took" -lt 60 ] || { why="the run took $took s: it waited instead of ending at once"; return 1; }
+  stop_device unplug || return 1
+  if head -c "$IMAGE_SIZE" /tmp/unplug.bin | cmp -s - "$IMAGE"; then
+    why="the EEPROM holds the whole image although the unit left half-way"
+    return 1
+  fi
+}
+
+# The written unit is gone before the read-back; another unit with the same IDs, on another
+# port, already holds the image. Reading that one back would prove nothing: the run ends with
+# 5 (written but not verified) and the other unit is never asked anything.
+other_unit_not_read_back() {
+  start_device written --pid=7029 --fault=vanish-after:1536 --dump=/tmp/written.bin || return 1
+  written_node=$node
+  start_device bystander --pid=7029 --eeprom="$IMAGE" --dump=/tmp/bystander.bin || return 1
+  [ "${written_node#/dev/hidraw}" -lt "${node#/dev/hidraw}" ] ||
+    { why="the bystander got $node, before the written unit on $written_node"; return 1; }
+  phys_written=$(grep '^HID_PHYS=' "/sys/class/hidraw/${written_node#/dev/}/device/uevent")
+  phys_bystander=$(grep '^HID_PHYS=' "/sys/class/hidraw/${node#/dev/}/device/uevent")
+  [ -n "$phys_written" ] && [ "$phys_written" != "$phys_bystander" ] ||
+    { why="the units do not have distinct phys strings ($phys_written, $phys_bystander)"; return 1; }
+  cli update
+  expect_cli 5 "Fail to connect device!" || return 1
+  stop_device written || return 1
+  eeprom_holds_image written || return 1
+  stop_device bystander || return 1
+  grep -q "served 0 requests" /tmp/bystander.err ||
+    { why="the bystander was asked: $(tail -n 1 /tmp/bystander.err)"; return 1; }
+  eeprom_holds_image bystander
+}
+
 # The device stops answering part way: the program gives up after its time-out.
 stops_answering() {
   start_device mute --pid=7030 --fault=silent-after:100 || return 1
@@ -233,6 +274,8 @@ scenario "unrelated device enumerated first" unrelated_first
 scenario "64-byte reports refused" wide_reports_refused
 scenario "device gone before read-back" vanishes_after_write
 scenario "device stops answering" stops_answering
+scenario "unplugged in the middle of the write" unplugged_mid_write
+scenario "written unit gone, another one not read back" other_unit_not_read_back
 scenario "version, formal release" version_formal
 scenario "version, beta release" version_beta
 

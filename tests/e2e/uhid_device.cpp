@@ -3,11 +3,12 @@
 // test reaches it through hidraw as it would reach the real unit.
 //
 //   quarnel-uhid-device --pid=HEX [--fault=KIND[:N]]... [--register=N:V]... [--dump=FILE]
-//                       [--ready=FILE] [--report-bytes=N] [--unserved]
+//                       [--eeprom=FILE] [--ready=FILE] [--report-bytes=N] [--unserved]
 //
-// It runs until SIGTERM or SIGINT, then destroys the device, writes the EEPROM to the --dump
-// file and exits 0. Once the device's hidraw node exists, its path goes to the --ready file
-// (a FIFO suits a shell that waits for it), or "error: ..." when the device could not be made.
+// The EEPROM starts erased, or with the --eeprom file's bytes. It runs until SIGTERM or SIGINT,
+// then destroys the device, writes the EEPROM to the --dump file and exits 0. Once the device's
+// hidraw node exists, its path goes to the --ready file (a FIFO suits a shell that waits for it),
+// or "error: ..." when the device could not be made.
 #include <fcntl.h>
 #include <linux/input.h>
 #include <linux/netlink.h>
@@ -26,6 +27,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -195,6 +197,22 @@ void Announce(const UhidOptions& options, const std::string& line) {
   ready << line << '\n';
 }
 
+bool LoadEeprom(const std::string& path, emulated::Device& device, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot open " + path;
+    return false;
+  }
+  const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                        std::istreambuf_iterator<char>());
+  if (bytes.size() > quarnel::kEepromSize) {
+    error = path + " is larger than the EEPROM";
+    return false;
+  }
+  device.SetEeprom(0, bytes);
+  return true;
+}
+
 bool WriteDump(const std::string& path, const emulated::Device& device, std::string& error) {
   const auto eeprom = device.Eeprom();
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -208,8 +226,8 @@ bool WriteDump(const std::string& path, const emulated::Device& device, std::str
   return true;
 }
 
-void SleepMs(std::uint32_t ms) {
-  timespec t{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+void SleepUs(std::uint64_t us) {
+  timespec t{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000L};
   while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
   }
 }
@@ -280,7 +298,8 @@ class Server {
       return true;
     }
     const auto outcome = device_.Handle(*request);
-    if (outcome.delayMs != 0) SleepMs(outcome.delayMs);
+    if (outcome.delayMs != 0 || outcome.delayUs != 0)
+      SleepUs(std::uint64_t{outcome.delayMs} * 1000 + outcome.delayUs);
     for (const auto& answer : outcome.answers)
       if (!uhid_.SendInput(quarnel::e2e::InputReport(answer, options_.reportBytes), error))
         return false;
@@ -309,8 +328,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "quarnel-uhid-device: %s\n"
                  "usage: quarnel-uhid-device --pid=HEX [--fault=KIND[:N]]... "
-                 "[--register=N:V]... [--dump=FILE] [--ready=FILE] [--report-bytes=N] "
-                 "[--unserved]\n",
+                 "[--register=N:V]... [--dump=FILE] [--eeprom=FILE] [--ready=FILE] "
+                 "[--report-bytes=N] [--unserved]\n",
                  error.c_str());
     Announce(options, "error: " + error);
     return 64;
@@ -336,6 +355,8 @@ int main(int argc, char** argv) {
 
   emulated::Device device(options.productId, options.faults);
   for (const auto& [reg, value] : options.registers) device.SetRegister(reg, value);
+  if (!options.eepromPath.empty() && !LoadEeprom(options.eepromPath, device, error))
+    return Fail(options, error);
 
   bool served = false;
   {

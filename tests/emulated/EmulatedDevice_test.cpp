@@ -174,6 +174,16 @@ TEST(EmulatedDevice, FaultsDoWhatTheySay) {
     Device d(0x7029, Faults{.delayMs = 25});
     EXPECT_EQ(write(d, 1).delayMs, 25u);
   }
+  {  // the second request's answer twice, and late from the third request on
+    Device d(0x2004, Faults{.dupAt = 2, .delayMs = 25, .delayFrom = 3});
+    const auto first = write(d, 1);
+    EXPECT_EQ(first.answers.size(), 1u);
+    EXPECT_EQ(first.delayMs, 0u);
+    EXPECT_EQ(write(d, 2).answers.size(), 2u);
+    const auto third = write(d, 3);
+    EXPECT_EQ(third.answers.size(), 1u);
+    EXPECT_EQ(third.delayMs, 25u);
+  }
 }
 
 TEST(EmulatedDevice, HostileRequestsAreIgnored) {
@@ -197,10 +207,14 @@ TEST(EmulatedDevice, FaultOptionsParse) {
   EXPECT_TRUE(ParseFault("silent-after:10", f, error));
   EXPECT_EQ(f.silentAfter, 10u);
   EXPECT_TRUE(ParseFault("dup:3", f, error));
+  EXPECT_TRUE(ParseFault("dup-at:300", f, error));
+  EXPECT_EQ(f.dupAt, 300u);
+  EXPECT_TRUE(ParseFault("delay-from:299", f, error));
+  EXPECT_EQ(f.delayFrom, 299u);
   EXPECT_TRUE(ParseFault("refuse-writes", f, error));
   EXPECT_TRUE(f.refuseWrites);
   for (const char* bad :
-       {"flip", "flip:", "flip:16384", "dup:0", "stale:x", "nonsense:1", "delay:-1"}) {
+       {"flip", "flip:", "flip:16384", "dup:0", "stale:x", "nonsense:1", "delay:-1", "dup-at"}) {
     EXPECT_FALSE(ParseFault(bad, f, error)) << bad;
     EXPECT_FALSE(error.empty());
   }

@@ -133,6 +133,71 @@ TEST(TransferEngine, ReadBackNeverWritesPastItsBuffer) {
   EXPECT_EQ(rig.engine.ReadBack()[kReadBackSize - 1], 0x11);
 }
 
+TEST(TransferEngine, ReadBackTakesOnlyTheBytesAskedFor) {
+  std::vector<std::uint8_t> image(24, 0x11);
+  EngineRig rig(image);
+  rig.engine.SetupPhase(Phase::ReadBack);
+  rig.engine.ReadBackStep();
+  // Right sequence number, no data: not an answer; the same request stays in flight.
+  rig.Answer(BuildTransferAnswer(Framing::Standard, rig.State().sequence, {}));
+  rig.engine.ReadBackStep();
+  EXPECT_EQ(rig.State().accepted, 0u);
+  EXPECT_FALSE(rig.SendsNext());
+  // 16 bytes for the 8 asked for: 8 are taken, and the next request asks for address 8.
+  std::vector<std::uint8_t> sixteen(16, 0x11);
+  std::fill(sixteen.begin() + 8, sixteen.end(), 0xEE);
+  rig.Answer(BuildTransferAnswer(Framing::Standard, rig.State().sequence, sixteen));
+  rig.engine.ReadBackStep();
+  EXPECT_EQ(rig.State().bytesDone, 8u);
+  rig.engine.ReadBackStep();
+  const Report& q = rig.script->written.back();
+  EXPECT_EQ((q[StandardLayout::addressHigh] << 8) | q[StandardLayout::addressLow], 8);
+  EXPECT_EQ(rig.engine.ReadBack()[8], 0);
+}
+
+// Alternate answers carry no sequence number: one answer too many shows only after the last.
+TEST(TransferEngine, AlternateFramingNoticesAnswersOutOfStep) {
+  const std::vector<std::uint8_t> image(32, 0x22);
+  const Report ack = BuildTransferAnswer(Framing::Alternate, 0, {});
+  const Report data = BuildTransferAnswer(Framing::Alternate, 0, std::vector<std::uint8_t>(16));
+  Report plain = ack;
+  plain[AnswerLayout::length] = 0;
+  struct Case {
+    Phase phase;
+    std::vector<Report> firstAnswers;  // to the first request
+    std::vector<Report> lateAnswers;   // after the second
+    bool outOfStep;
+  };
+  const std::vector<Case> cases = {
+      {Phase::Write, {ack}, {}, false},
+      {Phase::Write, {ack}, {plain}, false},  // not acceptable: ignored
+      {Phase::Write, {ack}, {ack}, true},
+      {Phase::Write, {ack, ack}, {}, false},  // one ahead, but nothing follows: not seen
+      {Phase::Write, {ack, ack}, {ack}, true},
+      {Phase::ReadBack, {data}, {}, false},
+      {Phase::ReadBack, {data, data}, {data}, true},
+      {Phase::ReadBack, {data, data}, {ack}, false},  // no data: not acceptable here
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases.data());
+    EngineRig rig(image, true);
+    rig.engine.SetupPhase(c.phase);
+    const auto step = [&] {
+      c.phase == Phase::Write ? rig.engine.WriteStep() : rig.engine.ReadBackStep();
+    };
+    step();  // first request
+    for (const Report& r : c.firstAnswers) rig.Answer(r);
+    step();  // its answer
+    step();  // second request
+    const bool ahead = c.firstAnswers.size() > 1;
+    if (!ahead) rig.Answer(c.phase == Phase::Write ? ack : data);
+    for (const Report& r : c.lateAnswers) rig.Answer(r);
+    step();  // the second answer, then the wait for stragglers
+    EXPECT_TRUE(rig.State().finished);
+    EXPECT_EQ(rig.State().outOfStep, c.outOfStep);
+  }
+}
+
 TEST(TransferEngine, RegisterReadRetriesAndAlwaysAdvancesTheSequence) {
   EngineRig rig;
   rig.engine.SetSequence(255);
@@ -165,8 +230,8 @@ TEST(TransferEngine, WorkerIdlesOnADeadLinkAndStopsWhenAsked) {
   rig.script->failWrites = true;
   rig.engine.SetupPhase(Phase::Write);
   ASSERT_TRUE(rig.engine.StartWorker());
-  // The first write fails and kills the link; the worker must keep idling, not finish.
-  while (rig.script->writeCalls == 0) std::this_thread::yield();
+  // The first write fails and kills the link; the worker idles, not finishing, and says so.
+  while (!rig.State().linkLost) std::this_thread::yield();
   EXPECT_FALSE(rig.State().finished);
   rig.engine.JoinWorker();
   EXPECT_FALSE(rig.State().running);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 #include "emulated/EmulatedBus.h"
@@ -83,7 +84,7 @@ TEST_F(HidAppTest, OpensTheWantedDeviceOnly) {
   EXPECT_TRUE(link_->connected());
   EXPECT_EQ(link_->InputLength(), 64u);
   EXPECT_EQ(link_->OutputLength(), 64u);
-  EXPECT_EQ(link_->Location(), "emulated");
+  EXPECT_EQ(link_->Location().rfind("emulated unit ", 0), 0u) << link_->Location();
   EXPECT_TRUE(link_->Open(kVendorId, kProduct));  // already open: nothing changes
 
   CHidApp other(*bus_);
@@ -175,6 +176,33 @@ TEST_F(HidAppTest, WriteToAVanishedDeviceFails) {
   EXPECT_FALSE(link_->IsOpen());
   EXPECT_FALSE(link_->LastError().empty());
   EXPECT_EQ(AskRegister(), 0u);
+}
+
+// Limits of ten minutes below: a wait that is not cut short shows as a test that hangs.
+TEST_F(HidAppTest, CancelEndsAWaitingReadAtOnceAndForGood) {
+  Faults faults;
+  faults.silentAfter = 0;
+  Connect(faults);
+  link_->SetTimeouts(600000, 600000);
+  ASSERT_EQ(AskRegister(), 64u);
+  // Before or during the read: either way the read ends without an answer.
+  std::thread canceller([this] { link_->Cancel(); });
+  Report answer{};
+  EXPECT_EQ(link_->Read(answer), 0u);
+  canceller.join();
+  EXPECT_EQ(link_->Read(answer), 0u);
+  // Cancelled is not lost: nothing failed.
+  EXPECT_FALSE(link_->Lost());
+  EXPECT_TRUE(link_->connected());
+}
+
+TEST_F(HidAppTest, ClosingDoesNotWaitForADelayedAnswer) {
+  Faults faults;
+  faults.delayMs = 600000;
+  Connect(faults);
+  ASSERT_EQ(AskRegister(), 64u);
+  link_->Close();
+  EXPECT_FALSE(link_->IsOpen());
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ backup |notes.txt unit.bin
 backup --force u|unit.bin
 backup unit.bin |
 --simulate=70|7029 7030
---simulate-fault=d|delay: drop: dup:
+--simulate-fault=d|delay-from: delay: drop: dup-at: dup:
 --device=emulated:20|2004
 -- --|
 EOF

@@ -56,8 +56,11 @@ class HeadlessWindow final : public DialogWindow {
     calls.push_back("end " + std::to_string(result));
   }
 
+  void SetCaption(const std::string& text) override { caption = text; }
+
   bool TimerRunning(unsigned id) const { return timers.count(id) != 0; }
 
+  std::string caption;
   std::map<int, std::string> texts;
   std::map<int, std::uint32_t> colours;
   std::map<int, bool> enabled;

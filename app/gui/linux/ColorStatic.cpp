@@ -46,17 +46,22 @@ void CColorStatic::OnPaint(wxPaintEvent&) {
   const wxSize size = GetClientSize();
   int inset = 0;
   if (sunken_) {
-    // The static edge: shadow on the top and left, highlight on the bottom and right.
-    const int right = size.x - 1;
-    const int bottom = size.y - 1;
+    // The client edge: two rings, each dark on the top and left and light on the bottom and
+    // right; the outer one shadow and highlight, the inner one dark shadow and light.
     const wxColour face = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE);
-    dc.SetPen(wxPen(face.ChangeLightness(60)));
-    dc.DrawLine(0, 0, right, 0);
-    dc.DrawLine(0, 0, 0, bottom);
-    dc.SetPen(wxPen(face.ChangeLightness(150)));
-    dc.DrawLine(0, bottom, right + 1, bottom);
-    dc.DrawLine(right, 0, right, bottom);
-    inset = 1;
+    const auto ring = [&](int at, const wxColour& dark, const wxColour& light) {
+      const int right = size.x - 1 - at;
+      const int bottom = size.y - 1 - at;
+      dc.SetPen(wxPen(dark));
+      dc.DrawLine(at, at, right, at);
+      dc.DrawLine(at, at, at, bottom);
+      dc.SetPen(wxPen(light));
+      dc.DrawLine(at, bottom, right + 1, bottom);
+      dc.DrawLine(right, at, right, bottom);
+    };
+    ring(0, face.ChangeLightness(60), face.ChangeLightness(150));
+    ring(1, face.ChangeLightness(25), face.ChangeLightness(110));
+    inset = 2;
   }
   if (text_.empty()) return;
   dc.SetFont(GetFont());

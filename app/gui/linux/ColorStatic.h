@@ -1,6 +1,7 @@
 // A static label whose text colour the program sets at run time. It paints its own text, so
 // the colour shows exactly as set whatever the GTK theme does with labels, on the dialog's
-// own background; it can draw the one-pixel sunken edge that GTK 3 leaves off its labels.
+// own background; it can draw the two-pixel sunken client edge that GTK 3 leaves off its
+// labels.
 #pragma once
 
 #include <wx/window.h>

@@ -255,6 +255,10 @@ void FwUpdateWindow::KillTimer(unsigned id) {
   if (const auto it = timers_.find(id); it != timers_.end()) it->second->Stop();
 }
 
+void FwUpdateWindow::SetCaption(const std::string& caption) {
+  SetTitle(wxString::FromUTF8(caption));
+}
+
 void FwUpdateWindow::EndDialog(int result) {
   for (auto& [id, timer] : timers_) timer->Stop();
   if (IsModal()) {

@@ -40,6 +40,7 @@ class FwUpdateWindow final : public wxDialog, public DialogWindow {
   void SetTimer(unsigned id, unsigned periodMs) override;
   void KillTimer(unsigned id) override;
   void EndDialog(int result) override;
+  void SetCaption(const std::string& caption) override;
 
  private:
   void CreateControls();

@@ -224,4 +224,8 @@ void WinDialogWindow::EndDialog(int result) {
   ::EndDialog(hwnd_, result);
 }
 
+void WinDialogWindow::SetCaption(const std::string& caption) {
+  SetWindowTextA(hwnd_, caption.c_str());
+}
+
 }  // namespace quarnel::win

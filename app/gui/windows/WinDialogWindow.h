@@ -35,6 +35,7 @@ class WinDialogWindow final : public DialogWindow {
   void SetTimer(unsigned id, unsigned periodMs) override;
   void KillTimer(unsigned id) override;
   void EndDialog(int result) override;
+  void SetCaption(const std::string& caption) override;
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -251,15 +251,33 @@ TEST(Cli, InterruptIsJudgedByPhase) {
   }
 }
 
-TEST(Cli, AnotherUpdateRunning) {
+// An emulated unit as if it were hardware: runs on it take the machine-wide lock.
+class SharedUnitBus final : public hid::Bus {
+ public:
+  explicit SharedUnitBus(std::shared_ptr<Device> device) : inner_(std::move(device)) {}
+  std::vector<hid::InterfaceInfo> Enumerate() override { return inner_.Enumerate(); }
+  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
+            hid::LinkFailure& reason) override {
+    return inner_.Open(info, out, reason);
+  }
+
+ private:
+  emulated::EmulatedBus inner_;
+};
+
+TEST(Cli, EmulatedRunsTakeNoMachineWideLock) {
   LockFailure reason;
   const auto held = RunLock::TryAcquire(LockName(), reason);
   ASSERT_NE(held, nullptr);
+  const CliRun r = Cli({"--simulate", "update"});
+  EXPECT_EQ(r.code, kExitOk) << r.err;
+  // The same unit seen as hardware takes the lock, and finds it held.
   for (const char* command : {"update", "verify"}) {
-    const CliRun r = Cli({"--simulate", command});
-    EXPECT_EQ(r.code, kExitBusy);
-    EXPECT_EQ(r.ErrCount("Another firmware update is running."), 1u);
-    EXPECT_EQ(r.OutLines().back(), "Fail to connect device!");
+    SharedUnitBus bus(std::make_shared<Device>(0x7029));
+    const CliRun busy = Cli({command}, nullptr, &bus);
+    EXPECT_EQ(busy.code, kExitBusy);
+    EXPECT_EQ(busy.ErrCount("Another firmware update is running."), 1u);
+    EXPECT_EQ(busy.OutLines().back(), "Fail to connect device!");
   }
 }
 

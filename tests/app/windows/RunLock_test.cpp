@@ -25,6 +25,17 @@ TEST(WindowsRunLock, HeldUntilReleased) {
   EXPECT_NE(RunLock::TryAcquire(name, reason), nullptr) << reason.detail;
 }
 
+// Machine-wide: copies in other sessions and of other users see the same lock.
+TEST(WindowsRunLock, LivesInTheGlobalNamespace) {
+  const std::string name = LockName("global");
+  LockFailure reason;
+  const auto held = RunLock::TryAcquire(name, reason);
+  ASSERT_NE(held, nullptr) << reason.detail;
+  const HANDLE seen = OpenMutexA(SYNCHRONIZE, FALSE, ("Global\\" + name).c_str());
+  EXPECT_NE(seen, nullptr);
+  if (seen != nullptr) CloseHandle(seen);
+}
+
 TEST(WindowsRunLock, BackslashesInTheNameStillMakeALock) {
   const std::string name = LockName("a\\b");
   LockFailure reason;

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <thread>
 #include <vector>
 
 namespace quarnel::hid {
@@ -106,6 +107,12 @@ TEST_F(FdChannelTest, WriteTimesOutWhenThePeerTakesNothing) {
   while (sent < 10000 && ::send(channelFd_, r.data(), r.size(), MSG_DONTWAIT) > 0) ++sent;
   ASSERT_LT(sent, 10000);
   EXPECT_EQ(channel_->Write(r, 64, 10).status, IoStatus::TimedOut);
+  // Cancelled from another thread while it waits (limit: ten minutes), and for good.
+  std::thread canceller([this] { channel_->Cancel(); });
+  EXPECT_EQ(channel_->Write(r, 64, 600000).status, IoStatus::Cancelled);
+  canceller.join();
+  Report in{};
+  EXPECT_EQ(channel_->Read(in, 64, 600000).status, IoStatus::Cancelled);
 }
 
 }  // namespace

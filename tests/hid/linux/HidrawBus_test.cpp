@@ -60,8 +60,11 @@ class HidrawBusTest : public ::testing::Test {
   std::string Node(unsigned number) const {
     return (root_ / "dev" / ("hidraw" + std::to_string(number))).string();
   }
-  std::string Unit(const std::string& unit) const {
-    return fs::canonical(root_ / "sys/devices/pci0000:00/usb1" / unit).string();
+  // The identity of a unit whose uevent names neither port nor serial: its HID device.
+  std::string Unit(const std::string& unit, unsigned number) const {
+    return fs::canonical(root_ / "sys/devices/pci0000:00/usb1" / unit /
+                         ("0003:1852:5028.000" + std::to_string(number)))
+        .string();
   }
 
   // The tree's paths; the real opener and descriptor ioctls.
@@ -100,14 +103,14 @@ TEST_F(HidrawBusTest, EnumeratesReadableNodesInNumericOrder) {
   const auto found = MakeBus()->Enumerate();
   ASSERT_EQ(found.size(), 4u);
   EXPECT_EQ(found[0].path, Node(2));
-  EXPECT_EQ(found[0].location, Unit("1-2/1-2:1.0"));
+  EXPECT_EQ(found[0].location, Unit("1-2/1-2:1.0", 2));
   EXPECT_EQ(found[0].vendorId, kVendor);
   EXPECT_EQ(found[0].productId, 0x5028);
   EXPECT_EQ(found[1].path, Node(7));
   EXPECT_EQ(found[1].vendorId, 0x046D);
   EXPECT_EQ(found[1].productId, 0xC52B);
   EXPECT_EQ(found[2].path, Node(10));
-  EXPECT_EQ(found[2].location, Unit("1-1/1-1:1.0"));
+  EXPECT_EQ(found[2].location, Unit("1-1/1-1:1.0", 10));
   EXPECT_EQ(found[3].path, Node(11));
   EXPECT_EQ(found[3].productId, 0x2004);
 
@@ -116,7 +119,7 @@ TEST_F(HidrawBusTest, EnumeratesReadableNodesInNumericOrder) {
   EXPECT_TRUE(MakeHidrawBus(missing)->Enumerate().empty());
 }
 
-TEST_F(HidrawBusTest, LinkOpensTheFirstMatchOrThePreferredUnit) {
+TEST_F(HidrawBusTest, LinkOpensTheFirstMatchOrOnlyTheRequiredUnit) {
   AddNode(10, "1-1/1-1:1.0", HidId(kVendor, 0x5028));
   AddNode(3, "1-3/1-3:1.0", "");
   AddNode(1, "1-4/1-4:1.0", HidId(kVendor, 0x7030));  // right vendor, wrong product
@@ -124,19 +127,58 @@ TEST_F(HidrawBusTest, LinkOpensTheFirstMatchOrThePreferredUnit) {
   const auto bus = MakeBus();
   CHidApp link(*bus);
   ASSERT_TRUE(link.Open(kVendor, 0x5028)) << link.LastError();
-  EXPECT_EQ(link.Location(), Unit("1-2/1-2:1.0"));
+  EXPECT_EQ(link.Location(), Unit("1-2/1-2:1.0", 2));
   EXPECT_EQ(link.InputLength(), 64u);
   EXPECT_EQ(link.OutputLength(), 64u);
   link.Close();
 
   CHidApp again(*bus);
-  again.SetPreferredLocation(Unit("1-1/1-1:1.0"));
+  again.RequireLocation(Unit("1-1/1-1:1.0", 10));
   ASSERT_TRUE(again.Open(kVendor, 0x5028)) << again.LastError();
-  EXPECT_EQ(again.Location(), Unit("1-1/1-1:1.0"));
+  EXPECT_EQ(again.Location(), Unit("1-1/1-1:1.0", 10));
+  again.Close();
+
+  CHidApp byPath(*bus);
+  byPath.RequirePath(Node(10));
+  ASSERT_TRUE(byPath.Open(kVendor, 0x5028)) << byPath.LastError();
+  EXPECT_EQ(byPath.Path(), Node(10));
+
+  // Units with the IDs are there, but none is the one asked for: nothing is opened.
+  for (const bool path : {false, true}) {
+    CHidApp other(*bus);
+    if (path) {
+      other.RequirePath(Node(1));
+    } else {
+      other.RequireLocation(Unit("1-3/1-3:1.0", 3));
+    }
+    EXPECT_FALSE(other.Open(kVendor, 0x5028));
+    EXPECT_EQ(other.LastFailure().kind, FailureKind::NotFound);
+    EXPECT_FALSE(other.IsOpen());
+  }
 
   CHidApp none(*bus);
   EXPECT_FALSE(none.Open(kVendor, 0x7029));
   EXPECT_FALSE(none.LastError().empty());
+}
+
+// uhid units all sit below the same virtual folder: the port path and serial of the uevent tell
+// them apart, and a unit plugged into the same port again is the same unit.
+TEST_F(HidrawBusTest, UnitsAreToldApartByPortAndSerial) {
+  const auto uevent = [](const char* phys, const char* uniq) {
+    return HidId(kVendor, 0x5028) + "HID_PHYS=" + phys + "\nHID_UNIQ=" + uniq + "\n";
+  };
+  AddNode(0, "virtual/misc/uhid", uevent("uhid-a/input0", "e2e-1"));
+  AddNode(1, "virtual/misc/uhid", uevent("uhid-b/input0", "e2e-1"));
+  AddNode(2, "virtual/misc/uhid", uevent("uhid-a/input0", "e2e-2"));
+  AddNode(3, "usb-2/2-1:1.0", uevent("usb-0000:00:14.0-1/input0", ""));
+  AddNode(4, "usb-3/2-1:1.0", uevent("usb-0000:00:14.0-1/input0", ""));  // replugged
+  const auto found = MakeBus()->Enumerate();
+  ASSERT_EQ(found.size(), 5u);
+  EXPECT_NE(found[0].location, found[1].location);
+  EXPECT_NE(found[0].location, found[2].location);
+  EXPECT_NE(found[1].location, found[2].location);
+  EXPECT_NE(found[0].location, found[3].location);
+  EXPECT_EQ(found[3].location, found[4].location);
 }
 
 TEST_F(HidrawBusTest, ReportsMoveThroughTheOpenedNode) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quarnel::win {
@@ -120,6 +121,21 @@ TEST(WinChannel, WriteThatCannotFinishFailsWithinItsLimit) {
   for (int i = 0; i < 8 && r.status == IoStatus::Ok; ++i) r = pipe.channel->Write(report, 64, 30);
   EXPECT_EQ(r.status, IoStatus::Failed);
   EXPECT_NE(r.failure.detail.find("timed out"), std::string::npos) << r.failure.detail;
+}
+
+// Cancelled from another thread while it waits (limit: ten minutes), and for good; a report
+// already there is still delivered.
+TEST(WinChannel, CancelEndsWaitingTransfersAtOnce) {
+  PipePair pipe(0);
+  std::thread canceller([&] { pipe.channel->Cancel(); });
+  Report in{};
+  EXPECT_EQ(pipe.channel->Read(in, 64, 600000).status, IoStatus::Cancelled);
+  canceller.join();
+  Report report{};
+  hid::IoResult r{IoStatus::Ok, 0, {}};
+  for (int i = 0; i < 8 && r.status == IoStatus::Ok; ++i)
+    r = pipe.channel->Write(report, 64, 600000);
+  EXPECT_EQ(r.status, IoStatus::Cancelled);
 }
 
 TEST(WinChannel, ClosedFarEndFailsReadsWithAReason) {
