@@ -235,38 +235,33 @@ std::unique_ptr<RunLock> CFwUpdateDlg::TakeRunLock() {
   return lock;
 }
 
-void CFwUpdateDlg::OnStartUpdate() {
+bool CFwUpdateDlg::BeginRun(bool readOnly) {
   runLock_ = TakeRunLock();
-  if (runLock_ == nullptr) return;
-  readOnly_ = false;
-  result_.phase = Phase::Write;
+  if (runLock_ == nullptr) return false;
+  readOnly_ = readOnly;
+  result_.phase = readOnly ? Phase::ReadBack : Phase::Write;
   if (!Connect()) {
+    readOnly_ = false;
     FailRun(Outcome::ConnectFailed, kDarkRed, "Fail to connect device!");
-    return;
+    return false;
   }
-  writtenLocation_ = link_->Location();
-  writtenPath_ = link_->Path();
   blinkState_ = 1;
   SetStatus(kDarkRed, "Processing...");
   blinkCounter_ = 0;
+  return true;
+}
+
+void CFwUpdateDlg::OnStartUpdate() {
+  if (!BeginRun(false)) return;
+  writtenLocation_ = link_->Location();
+  writtenPath_ = link_->Path();
   exitCountdown_ =
       engine_.framing() == Framing::Alternate ? kExitTicksAlternate : kExitTicksStandard;
   StartPhase(Phase::Write);
 }
 
 void CFwUpdateDlg::OnReadBack() {
-  runLock_ = TakeRunLock();
-  if (runLock_ == nullptr) return;
-  readOnly_ = true;
-  result_.phase = Phase::ReadBack;
-  if (!Connect()) {
-    readOnly_ = false;
-    FailRun(Outcome::ConnectFailed, kDarkRed, "Fail to connect device!");
-    return;
-  }
-  SetStatus(kDarkRed, "Processing...");
-  blinkState_ = 1;
-  blinkCounter_ = 0;
+  if (!BeginRun(true)) return;
   exitCountdown_ = 0;
   StartPhase(Phase::ReadBack);
 }

@@ -92,6 +92,8 @@ class CFwUpdateDlg {
   // Connect for the read-back: only the unit that was written; no box when it is not found.
   bool ConnectWritten();
   bool SearchUnit();
+  // Takes the run lock and connects, showing "Processing..."; false when the run ended there.
+  bool BeginRun(bool readOnly);
   bool StartPhase(Phase phase);
   // The link died during the phase: the run ends with the phase's words.
   void LoseLink(Phase phase);

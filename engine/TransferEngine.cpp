@@ -177,34 +177,52 @@ void TransferEngine::SetProgress(int base) {
   s.progress = done * 50 / total + base;
 }
 
+void TransferEngine::TakeAnswer() {
+  TransferState& s = state_;
+  NoteAnswerTime();
+  s.sequence = NextSequence(s.sequence);
+  ++s.accepted;
+}
+
+void TransferEngine::NextOrFinish() {
+  TransferState& s = state_;
+  if (s.currentAddress > s.endAddress) {
+    AwaitStragglers();
+    s.finished = 1;
+  } else {
+    s.sendDue = 1;
+  }
+}
+
+std::uint8_t TransferEngine::SendChunk(const std::uint8_t* data) {
+  TransferState& s = state_;
+  const std::uint8_t length = ChunkLength();
+  if (length != 0) {
+    const AddressSplit split = SplitAddress(s.control, s.currentAddress);
+    SendTransferRequest(s.sequence, s.command, s.control,
+                        static_cast<std::uint8_t>(s.deviceAddress | split.highBits), split.field,
+                        length, data);
+    sentAt_ = std::chrono::steady_clock::now();
+  }
+  s.sendDue = 0;
+  return length;
+}
+
 void TransferEngine::WriteStep() {
   TransferState& s = state_;
   if (s.sendDue == 0) {
     Report answer{};
     const std::uint32_t count = link_->Read(answer);
     if (!AcceptWriteAnswer(framing(), answer, count, s.sequence)) return;
-    NoteAnswerTime();
-    s.sequence = NextSequence(s.sequence);
-    ++s.accepted;
+    TakeAnswer();
     PauseAfterWrite();
-    if (s.currentAddress > s.endAddress) {
-      AwaitStragglers();
-      s.finished = 1;
-    } else {
-      s.sendDue = 1;
-    }
+    NextOrFinish();
     return;
   }
-  if (const std::uint8_t length = ChunkLength(); length != 0) {
-    const AddressSplit split = SplitAddress(s.control, s.currentAddress);
-    SendTransferRequest(s.sequence, s.command, s.control,
-                        static_cast<std::uint8_t>(s.deviceAddress | split.highBits), split.field,
-                        length, image_.data() + s.currentAddress);
-    sentAt_ = std::chrono::steady_clock::now();
+  if (const std::uint8_t length = SendChunk(image_.data() + s.currentAddress); length != 0) {
     s.currentAddress = static_cast<std::uint16_t>(s.currentAddress + length);
     SetProgress(0);
   }
-  s.sendDue = 0;
 }
 
 void TransferEngine::ReadBackStep() {
@@ -214,9 +232,7 @@ void TransferEngine::ReadBackStep() {
     const std::uint32_t count = link_->Read(answer);
     const auto data = AcceptReadAnswer(framing(), answer, count, s.sequence, s.chunkSize);
     if (!data) return;
-    NoteAnswerTime();
-    s.sequence = NextSequence(s.sequence);
-    ++s.accepted;
+    TakeAnswer();
     // Only the bytes asked for are taken, and the address moves on by as many, whatever
     // length the answer claims; bytes beyond the read-back buffer are dropped.
     const std::size_t requested = ChunkLength();
@@ -227,22 +243,10 @@ void TransferEngine::ReadBackStep() {
                 s.readBack.begin() + s.currentAddress);
     s.currentAddress = static_cast<std::uint16_t>(s.currentAddress + requested);
     SetProgress(50);
-    if (s.currentAddress > s.endAddress) {
-      AwaitStragglers();
-      s.finished = 1;
-    } else {
-      s.sendDue = 1;
-    }
+    NextOrFinish();
     return;
   }
-  if (const std::uint8_t length = ChunkLength(); length != 0) {
-    const AddressSplit split = SplitAddress(s.control, s.currentAddress);
-    SendTransferRequest(s.sequence, s.command, s.control,
-                        static_cast<std::uint8_t>(s.deviceAddress | split.highBits), split.field,
-                        length, nullptr);
-    sentAt_ = std::chrono::steady_clock::now();
-  }
-  s.sendDue = 0;
+  SendChunk(nullptr);
 }
 
 void TransferEngine::NoteAnswerTime() {

@@ -135,6 +135,13 @@ class TransferEngine {
 
  private:
   std::uint8_t ChunkLength() const;
+  // The request for the chunk at the current address, carrying `data` (null: none); its
+  // length, 0 when nothing is left. An answer is awaited next.
+  std::uint8_t SendChunk(const std::uint8_t* data);
+  // Counts an accepted answer: its time, the next sequence number.
+  void TakeAnswer();
+  // After an accepted answer: the next request, or the end of the phase.
+  void NextOrFinish();
   void PauseAfterWrite();
   void SetProgress(int base);
   // Notes how long the accepted answer took since its request went out.

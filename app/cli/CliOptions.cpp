@@ -1,7 +1,9 @@
 #include "app/cli/CliOptions.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
+#include <utility>
 
 #include "base/Text.h"
 
@@ -137,18 +139,25 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     }
     seen.push_back(rule);
 
-    if (name == "--image") {
-      o.imageFile = value;
-    } else if (name == "--device") {
-      o.devicePath = value;
-    } else if (name == "--force") {
-      o.force = true;
-    } else if (name == "--quiet") {
-      o.quiet = true;
-    } else if (name == "--json") {
-      o.json = true;
-    } else if (name == "--trace") {
-      o.trace = true;
+    // The switches, and the options that take a file or a path as it stands.
+    static constexpr std::pair<std::string_view, bool CliOptions::*> kSwitches[] = {
+        {"--force", &CliOptions::force},
+        {"--quiet", &CliOptions::quiet},
+        {"--json", &CliOptions::json},
+        {"--trace", &CliOptions::trace},
+    };
+    static constexpr std::pair<std::string_view, std::string CliOptions::*> kTexts[] = {
+        {"--image", &CliOptions::imageFile},
+        {"--device", &CliOptions::devicePath},
+    };
+    const auto isSwitch = std::find_if(std::begin(kSwitches), std::end(kSwitches),
+                                       [&](const auto& e) { return e.first == name; });
+    const auto isText = std::find_if(std::begin(kTexts), std::end(kTexts),
+                                     [&](const auto& e) { return e.first == name; });
+    if (isSwitch != std::end(kSwitches)) {
+      o.*(isSwitch->second) = true;
+    } else if (isText != std::end(kTexts)) {
+      o.*(isText->second) = value;
     } else if (name == "--timeout") {
       if (!ParseSeconds(value, o.timeoutSeconds) || !(o.timeoutSeconds > 0) ||
           o.timeoutSeconds > 86400) {
