@@ -55,6 +55,10 @@ struct RunResult {
   hid::LinkFailure failure;
   // Every attempt of that search, in order, when it found nothing.
   std::vector<ConnectAttempt> attempts;
+  // The read-back was compared with the image (UpdateOk, or VerifyFailed for a difference).
+  bool compared = false;
+  // The unit's answers went out of step with the requests (VerifyFailed, nothing compared).
+  bool outOfStep = false;
   // Why the run lock was not taken (Busy, LockFailed).
   LockFailure lockFailure;
   // VersionOk: the version line of the firmware the unit runs.

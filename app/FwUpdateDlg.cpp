@@ -240,6 +240,8 @@ bool CFwUpdateDlg::BeginRun(bool readOnly) {
   if (runLock_ == nullptr) return false;
   readOnly_ = readOnly;
   result_.phase = readOnly ? Phase::ReadBack : Phase::Write;
+  result_.compared = false;
+  result_.outOfStep = false;
   if (!Connect()) {
     readOnly_ = false;
     FailRun(Outcome::ConnectFailed, kDarkRed, "Fail to connect device!");
@@ -341,6 +343,8 @@ void CFwUpdateDlg::OnTimer(unsigned timerId) {
   // Answers out of step prove nothing: such a write phase gets no read-back.
   const bool verifyPending = engine_.TakeVerifyPending();
   if (flags.outOfStep) {
+    readOnly_ = false;
+    result_.outOfStep = true;
     FailVerdict();
     return;
   }
@@ -355,6 +359,7 @@ void CFwUpdateDlg::OnTimer(unsigned timerId) {
   }
   const auto image = engine_.image();
   const bool same = std::equal(image.begin(), image.end(), engine_.ReadBack().begin());
+  result_.compared = true;
   if (!same) {
     FailVerdict();
   } else {

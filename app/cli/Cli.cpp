@@ -484,9 +484,8 @@ int RunUnitCommand(const CliOptions& o, const Environment& env, Output& out) {
   s.imageVersion = imageVersion;
   if (events.unit()) s.unit = events.unit()->path;
   const Outcome outcome = end.result.outcome;
-  const bool compared =
-      end.stop == Stop::None && (outcome == Outcome::UpdateOk || outcome == Outcome::VerifyFailed ||
-                                 (outcome == Outcome::ReadDone && comparesImage));
+  const bool compared = end.stop == Stop::None &&
+                        (end.result.compared || (outcome == Outcome::ReadDone && comparesImage));
   if (compared) {
     end.difference = Compare(image, dlg.engine().ReadBack());
     s.difference = end.difference;

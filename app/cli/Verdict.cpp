@@ -88,6 +88,13 @@ Verdict Judge(const RunEnd& end) {
     case Outcome::VerifyFailed: {
       Verdict v = Make(kExitVerifyFailed, "differs", kUpdateFail);
       if (end.difference.count > 0) v.differsLine = DiffersLine(end.difference);
+      if (r.outOfStep) {
+        v.reasonType = "out-of-step";
+        v.diagnostic =
+            "the unit's answers went out of step with the requests, so nothing it sent can be "
+            "trusted; run the update again";
+        v.reasonDetail = v.diagnostic;
+      }
       return v;
     }
     case Outcome::ConnectFailed: {

@@ -184,6 +184,13 @@ TEST(Cli, VerdictFailAndConnectFailuresHaveTheirCodes) {
   EXPECT_EQ(flip.out.find("Processing"), std::string::npos);
   EXPECT_EQ(flip.err.find("Processing"), std::string::npos);
 
+  // Answers out of step in the write: no read-back, so no word about what the EEPROM holds.
+  const CliRun step = Cli({"--simulate=2004", "--simulate-fault=dup-at:100", "update"});
+  EXPECT_EQ(step.code, kExitVerifyFailed);
+  EXPECT_EQ(step.OutLines().back(), "FW UPDATE FAIL!");
+  EXPECT_EQ(step.out.find("EEPROM differs"), std::string::npos) << step.out;
+  EXPECT_NE(step.err.find("out of step"), std::string::npos);
+
   const CliRun none = Cli({"--simulate=1234", "update"});
   EXPECT_EQ(none.code, kExitNoDevice);
   EXPECT_EQ(none.OutLines(), std::vector<std::string>{"Fail to connect device!"});
