@@ -233,15 +233,14 @@ void TransferEngine::ReadBackStep() {
     const auto data = AcceptReadAnswer(framing(), answer, count, s.sequence, s.chunkSize);
     if (!data) return;
     TakeAnswer();
-    // Only the bytes asked for are taken, and the address moves on by as many, whatever
-    // length the answer claims; bytes beyond the read-back buffer are dropped.
-    const std::size_t requested = ChunkLength();
+    // At most the bytes asked for are taken, whatever length the answer claims, and the
+    // address moves on by as many as were taken; bytes beyond the read-back buffer are dropped.
+    const std::size_t length = std::min<std::size_t>(data->length, ChunkLength());
     const std::size_t room =
         s.currentAddress < s.readBack.size() ? s.readBack.size() - s.currentAddress : 0;
     const auto first = answer.begin() + static_cast<std::ptrdiff_t>(data->offset);
-    std::copy_n(first, std::min({data->length, requested, room}),
-                s.readBack.begin() + s.currentAddress);
-    s.currentAddress = static_cast<std::uint16_t>(s.currentAddress + requested);
+    std::copy_n(first, std::min(length, room), s.readBack.begin() + s.currentAddress);
+    s.currentAddress = static_cast<std::uint16_t>(s.currentAddress + length);
     SetProgress(50);
     NextOrFinish();
     return;

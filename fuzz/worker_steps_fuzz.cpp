@@ -197,7 +197,9 @@ void RunPhase(Phase phase, TransferEngine& engine, CHidApp& link, Wire& wire,
     for (const auto& [at, length] : asked) std::memset(unasked.data() + at, 0, length);
     Require(std::memcmp(unasked.data(), kZeros.data(), kZeros.size()) == 0,
             "the read-back holds only bytes asked for");
-    if (end.finished && inStep) {
+    // A phase whose answers the engine found out of step is failed by the dialog whatever it
+    // holds; the answers seen after the last one accepted may also have hidden a forged one.
+    if (end.finished && inStep && !end.outOfStep) {
       Require(std::memcmp(back.data(), eeprom.data(), image.size()) == 0,
               "a read-back answered in step holds the unit's bytes");
     }
@@ -224,6 +226,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TransferEngine engine(image);
   engine.SetLink(&link);
   engine.SetPauses(0, 0);
+  engine.SetStragglerWait(std::chrono::milliseconds(0));
   engine.SetFraming(product.framing, product.chunkSize);
   engine.SetSequence(sequence == 0 ? 1 : sequence);
   if (phases != 2) fuzz::RunPhase(Phase::Write, engine, link, wire, product);
