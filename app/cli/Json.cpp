@@ -35,12 +35,19 @@ std::string JsonEscape(const std::string& text) {
 
 JsonObject& JsonObject::Field(const char* key, const std::string& json) {
   if (!fields_.empty()) fields_ += ",";
-  fields_ += "\"" + JsonEscape(key) + "\":" + json;
+  // Appended piece by piece: GCC 12 at -O3 warns falsely about "literal" + temporary string.
+  fields_ += '"';
+  fields_ += JsonEscape(key);
+  fields_ += "\":";
+  fields_ += json;
   return *this;
 }
 
 JsonObject& JsonObject::Text(const char* key, const std::string& value) {
-  return Field(key, "\"" + JsonEscape(value) + "\"");
+  std::string quoted(1, '"');
+  quoted += JsonEscape(value);
+  quoted += '"';
+  return Field(key, quoted);
 }
 
 JsonObject& JsonObject::OptText(const char* key, const std::optional<std::string>& value) {
