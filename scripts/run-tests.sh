@@ -12,14 +12,15 @@ failures=()
 stage() {
   local name=$1
   shift
+  local start=$SECONDS
   echo "=== $name"
   if "$@"; then
     passed=$((passed + 1))
-    echo "=== $name: ok"
+    echo "=== $name: ok ($((SECONDS - start)) s)"
   else
     failed=$((failed + 1))
     failures+=("$name")
-    echo "=== $name: FAILED"
+    echo "=== $name: FAILED ($((SECONDS - start)) s)"
   fi
 }
 
@@ -62,5 +63,5 @@ stage "windows win64" run_preset win64
 
 echo
 [ "$failed" -eq 0 ] || echo "failed stages: ${failures[*]}"
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed in $SECONDS s"
 [ "$failed" -eq 0 ]
