@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,27 @@ enum class Outcome : std::uint8_t {
   Stopped,  // ended by Exit before a verdict
   VersionOk,
   VersionFailed,
-  ReadDone,  // a read-only run (OnReadBack) has read the unit; nothing compared or shown
+  ReadDone,     // a read-only run (OnReadBack) has read the unit; compared, nothing shown
+  TimedOut,     // no byte moved for DialogOptions::stallLimit (version: the query took longer)
+  Interrupted,  // DialogOptions::interrupt was raised
 };
+
+// What the unit's EEPROM may hold once a run has ended.
+enum class Eeprom : std::uint8_t {
+  Untouched,      // nothing was written to it
+  PartlyWritten,  // the write phase did not end well: any part of the image may be in it
+  NotVerified,    // the whole image was written; no read-back compared it
+  Matches,        // the read-back was compared: it holds the image
+  Differs,        // the read-back was compared: it does not
+};
+
+// How the bytes read back compare with the image at the same addresses.
+struct Difference {
+  std::uint32_t count = 0;  // bytes that differ
+  std::uint32_t first = 0;  // the address of the first of them, when count > 0
+};
+
+Difference Compare(std::span<const std::uint8_t> image, std::span<const std::uint8_t> readBack);
 
 // The unit a connection search found.
 struct UnitChoice {
@@ -51,12 +71,17 @@ struct RunResult {
   Outcome outcome = Outcome::None;
   // The phase the run was in when it ended (of an update: write, then read-back).
   Phase phase = Phase::Write;
+  Eeprom eeprom = Eeprom::Untouched;
   // Why the unit could not be used: the most telling failure of the last connection search.
   hid::LinkFailure failure;
   // Every attempt of that search, in order, when it found nothing.
   std::vector<ConnectAttempt> attempts;
-  // The read-back was compared with the image (UpdateOk, or VerifyFailed for a difference).
+  // The read-back was compared with the image (UpdateOk, VerifyFailed for a difference,
+  // ReadDone); `difference` says how it compares.
   bool compared = false;
+  Difference difference;
+  // ReadDone: the bytes read, as many as the image holds.
+  std::vector<std::uint8_t> readBack;
   // The unit's answers went out of step with the requests (VerifyFailed, nothing compared).
   bool outOfStep = false;
   // Why the run lock was not taken (Busy, LockFailed).

@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "app/Texts.h"
 #include "base/Text.h"
 #include "engine/ImageVersion.h"
 #include "engine/Products.h"
@@ -29,29 +30,37 @@ std::unique_ptr<CHidApp> MakeLink(hid::Bus& bus) {
 // Runs on a unit no other process can reach need no lock against other copies.
 class NoLock final : public RunLock {};
 
-constexpr const char* kConnectFailed = "Fail to connect USB device!";
-
 // The connect failure's box: the designed words, and where the unit was there but could not
 // be used, why.
 std::string ConnectFailureText(const hid::LinkFailure& failure) {
+  const std::string head = text::kUsbConnectFailBox;
   const std::string at = "The device at " + failure.path;
   switch (failure.kind) {
     case hid::FailureKind::PermissionDenied:
-      return std::string(kConnectFailed) + "\n\n" + at +
+      return head + "\n\n" + at +
              " was found, but this user may not open it. Install the package quarnel-fwupdate "
              "or the udev rule 70-quarnel-audio.rules (see the README), then unplug the device "
              "and plug it in again.";
     case hid::FailureKind::InUse:
-      return std::string(kConnectFailed) + "\n\n" + at + " is in use by another program.";
+      return head + "\n\n" + at + " is in use by another program.";
     case hid::FailureKind::UnsupportedReports:
-      return std::string(kConnectFailed) + "\n\n" + at +
-             " uses reports this program cannot handle.";
+      return head + "\n\n" + at + " uses reports this program cannot handle.";
     default:
-      return kConnectFailed;
+      return head;
   }
 }
 
 }  // namespace
+
+Difference Compare(std::span<const std::uint8_t> image, std::span<const std::uint8_t> readBack) {
+  Difference d;
+  for (std::size_t i = 0; i < image.size(); ++i) {
+    if (i < readBack.size() && image[i] == readBack[i]) continue;
+    if (d.count == 0) d.first = static_cast<std::uint32_t>(i);
+    ++d.count;
+  }
+  return d;
+}
 
 CFwUpdateDlg::CFwUpdateDlg(DialogWindow& window, DialogOptions options)
     : window_(window),
@@ -59,6 +68,7 @@ CFwUpdateDlg::CFwUpdateDlg(DialogWindow& window, DialogOptions options)
       events_(options_.events != nullptr ? *options_.events : noEvents_),
       engine_(options_.image) {
   engine_.SetPauses(options_.writePauseMs, options_.idlePauseMs);
+  engine_.SetAbortFlag(options_.interrupt);
 }
 
 CFwUpdateDlg::~CFwUpdateDlg() {
@@ -79,7 +89,7 @@ bool CFwUpdateDlg::OnInitDialog() {
   engine_.Reset();
 
   if (options_.bus->PrivateToProcess()) window_.SetCaption(kEmulatedCaption);
-  SetStatus(kDarkBlue, "Ready");
+  SetStatus(kDarkBlue, text::kReady);
   ShowImageVersion();
   blinkCounter_ = 0;
   return true;
@@ -129,41 +139,49 @@ bool CFwUpdateDlg::SearchUnit() {
   result_.attempts.clear();
   vendorId_ = ReadIdField(IDC_VENDOR_ID);
   productId_ = ReadIdField(IDC_PRODUCT_ID);
+  if (!MakeSearchLink()) return false;
+  engine_.SetFraming(Framing::Standard, kStandardChunk);
+  for (std::size_t i = 0; i < kProducts.size(); ++i) {
+    if (TryProduct(i)) return true;
+  }
+  return false;
+}
 
+bool CFwUpdateDlg::MakeSearchLink() {
   link_ = options_.allocateLink ? options_.allocateLink(*options_.bus) : MakeLink(*options_.bus);
   if (link_ == nullptr) {
     result_.failure = {hid::FailureKind::OutOfResources, {}, "out of memory for the device link"};
-    window_.MessageBox("Not enough resource!!");
+    window_.MessageBox(text::kNoResourceBox);
     return false;
   }
   link_->SetTimeouts(options_.readTimeoutMs, options_.writeTimeoutMs);
   link_->RequireLocation(requiredLocation_);
   link_->RequirePath(!options_.devicePath.empty() ? options_.devicePath : requiredPath_);
   if (options_.tracer) link_->SetTracer(options_.tracer);
+  return true;
+}
 
-  engine_.SetFraming(Framing::Standard, kStandardChunk);
-  for (std::size_t i = 0; i < kProducts.size(); ++i) {
-    const Product& product = kProducts[i];
-    // The first attempt takes the ID fields' values and shows no dots.
-    const bool fromFields = i == 0;
-    if (!fromFields) SetDots(product.dotsColour, product.dots);
-    const std::uint16_t vid = fromFields ? vendorId_ : kVendorId;
-    const std::uint16_t pid = fromFields ? productId_ : product.productId;
-    engine_.SetDeviceOpen(link_->Open(vid, pid));
-    if (engine_.deviceOpen()) {
-      engine_.SetFraming(product.framing, product.chunkSize);
-      engine_.SetLink(link_.get());
-      result_.failure = {};
-      result_.attempts.clear();
-      events_.UnitChosen({vid, pid, product.framing, link_->Path()});
-      return true;
-    }
-    const hid::LinkFailure& failure = link_->LastFailure();
-    result_.attempts.push_back({vid, pid, failure});
-    // A device that is there but could not be opened says more than a missing one.
-    if (!result_.failure.failed() || result_.failure.kind == hid::FailureKind::NotFound)
-      result_.failure = failure;
+bool CFwUpdateDlg::TryProduct(std::size_t index) {
+  const Product& product = kProducts[index];
+  // The first attempt takes the ID fields' values and shows no dots.
+  const bool fromFields = index == 0;
+  if (!fromFields) SetDots(product.dotsColour, product.dots);
+  const std::uint16_t vid = fromFields ? vendorId_ : kVendorId;
+  const std::uint16_t pid = fromFields ? productId_ : product.productId;
+  engine_.SetDeviceOpen(link_->Open(vid, pid));
+  if (engine_.deviceOpen()) {
+    engine_.SetFraming(product.framing, product.chunkSize);
+    engine_.SetLink(link_.get());
+    result_.failure = {};
+    result_.attempts.clear();
+    events_.UnitChosen({vid, pid, product.framing, link_->Path()});
+    return true;
   }
+  const hid::LinkFailure& failure = link_->LastFailure();
+  result_.attempts.push_back({vid, pid, failure});
+  // A device that is there but could not be opened says more than a missing one.
+  if (!result_.failure.failed() || result_.failure.kind == hid::FailureKind::NotFound)
+    result_.failure = failure;
   return false;
 }
 
@@ -205,12 +223,16 @@ bool CFwUpdateDlg::StartPhase(Phase phase) {
   const bool started = options_.startWorker ? options_.startWorker(engine_) : engine_.StartWorker();
   if (!started) {
     engine_.JoinWorker();
-    window_.MessageBox("Not enough resource!!");
-    FailRun(Outcome::WorkerFailed, kDarkRed, "FW UPDATE FAIL!");
+    window_.MessageBox(text::kNoResourceBox);
+    FailRun(Outcome::WorkerFailed, kDarkRed, text::kUpdateFail);
     return false;
   }
   result_.outcome = Outcome::Running;
+  // From here on a write may be under way.
+  if (phase == Phase::Write) result_.eeprom = Eeprom::PartlyWritten;
   reportedBytes_ = 0;
+  stallBytes_ = 0;
+  lastMove_ = std::chrono::steady_clock::now();
   events_.PhaseStarted(phase, engine_.Snapshot().totalBytes);
   return true;
 }
@@ -223,11 +245,10 @@ std::unique_ptr<RunLock> CFwUpdateDlg::TakeRunLock() {
     result_.failure = {};
     result_.attempts.clear();
     const bool held = failure.kind == LockFailureKind::HeldByAnother;
-    window_.MessageBox(held ? std::string("Another firmware update is running.")
-                            : "Cannot make sure that no other firmware update is running: " +
-                                  failure.detail + ".");
+    window_.MessageBox(held ? std::string(text::kAnotherUpdateBox)
+                            : text::kLockFailedBox + failure.detail + ".");
     result_.lockFailure = std::move(failure);
-    SetStatus(kDarkRed, "Fail to connect device!");
+    SetStatus(kDarkRed, text::kConnectFail);
     Finish(held ? Outcome::Busy : Outcome::LockFailed);
   } else {
     result_.lockFailure = {};
@@ -240,15 +261,20 @@ bool CFwUpdateDlg::BeginRun(bool readOnly) {
   if (runLock_ == nullptr) return false;
   readOnly_ = readOnly;
   result_.phase = readOnly ? Phase::ReadBack : Phase::Write;
+  result_.eeprom = Eeprom::Untouched;
   result_.compared = false;
+  result_.difference = {};
+  result_.readBack.clear();
   result_.outOfStep = false;
+  // A write phase ended early leaves its read-back pending: it belongs to no later run.
+  (void)engine_.TakeVerifyPending();
   if (!Connect()) {
     readOnly_ = false;
-    FailRun(Outcome::ConnectFailed, kDarkRed, "Fail to connect device!");
+    FailRun(Outcome::ConnectFailed, kDarkRed, text::kConnectFail);
     return false;
   }
   blinkState_ = 1;
-  SetStatus(kDarkRed, "Processing...");
+  SetStatus(kDarkRed, text::kProcessing);
   blinkCounter_ = 0;
   return true;
 }
@@ -272,12 +298,8 @@ void CFwUpdateDlg::StartReadBack() {
   // Only the unit that was written is read back: another one proves nothing about it.
   result_.phase = Phase::ReadBack;
   if (!ConnectWritten()) {
-    if (link_ != nullptr) {
-      window_.MessageBox(
-          "The firmware was written but could not be verified: the device was not found again. "
-          "Reconnect the device and run the update again.");
-    }
-    FailRun(Outcome::ReadBackConnectFailed, kDarkRed, "Fail to connect device!");
+    if (link_ != nullptr) window_.MessageBox(text::kNotFoundAgainBox);
+    FailRun(Outcome::ReadBackConnectFailed, kDarkRed, text::kConnectFail);
     return;
   }
   StartPhase(Phase::ReadBack);
@@ -285,22 +307,16 @@ void CFwUpdateDlg::StartReadBack() {
 
 void CFwUpdateDlg::LoseLink(Phase phase) {
   StopWorker();
-  window_.MessageBox(
-      phase == Phase::Write
-          ? "The connection to the device was lost while the firmware was being written. The "
-            "firmware may be partly written. Keep the device connected, or reconnect it, and run "
-            "the update again."
-          : "The connection to the device was lost while the firmware was being verified. The "
-            "firmware was written but not verified. Reconnect the device and run the update "
-            "again.");
-  SetStatus(kDarkRed, "FW UPDATE FAIL!");
+  window_.MessageBox(phase == Phase::Write ? text::kLostDuringWriteBox
+                                           : text::kLostDuringReadBackBox);
+  SetStatus(kDarkRed, text::kUpdateFail);
   result_.phase = phase;
   EndRun(Outcome::LinkLost);
 }
 
 void CFwUpdateDlg::FailVerdict() {
-  window_.MessageBox("Fail to update firmware!! Try to update again.");
-  SetStatus(kDarkRed, "FW UPDATE FAIL!");
+  window_.MessageBox(text::kUpdateFailBox);
+  SetStatus(kDarkRed, text::kUpdateFail);
   EndRun(Outcome::VerifyFailed);
 }
 
@@ -317,29 +333,33 @@ void CFwUpdateDlg::ShowLatestProgress() {
 
 void CFwUpdateDlg::OnTimer(unsigned timerId) {
   if (timerId != UPDATE_TIMER_ID) return;
+  if (AbortIfDue()) return;
   if (--exitCountdown_ < 0) window_.EnableItem(IDC_EXIT, true);
   // The worker publishes progress before it raises `finished`: the snapshot reads the flags
   // before the progress, so the position shown below is at least the phase's last one.
   const TransferSnapshot flags = engine_.Snapshot();
-  const bool running = flags.running;
-  const bool finished = flags.finished;
   ShowLatestProgress();
-  if (running && flags.linkLost) {
+  if (flags.running && flags.linkLost) {
     LoseLink(flags.phase);
     return;
   }
-  if (running) {
-    if (blinkCounter_ < kBlinkTicks) {
-      ++blinkCounter_;
-    } else {
-      blinkCounter_ = 0;
-      blinkState_ = blinkState_ == 1 ? 0 : 1;
-      window_.SetItemText(IDC_STATUS, blinkState_ == 1 ? "Processing..." : "");
-    }
-  }
-  if (!running || !finished) return;
-
+  if (flags.running) Blink();
+  if (!flags.running || !flags.finished) return;
   StopWorker();
+  EndPhase(flags);
+}
+
+void CFwUpdateDlg::Blink() {
+  if (blinkCounter_ < kBlinkTicks) {
+    ++blinkCounter_;
+    return;
+  }
+  blinkCounter_ = 0;
+  blinkState_ = blinkState_ == 1 ? 0 : 1;
+  window_.SetItemText(IDC_STATUS, blinkState_ == 1 ? text::kProcessing : "");
+}
+
+void CFwUpdateDlg::EndPhase(const TransferSnapshot& flags) {
   // Answers out of step prove nothing: such a write phase gets no read-back.
   const bool verifyPending = engine_.TakeVerifyPending();
   if (flags.outOfStep) {
@@ -349,23 +369,54 @@ void CFwUpdateDlg::OnTimer(unsigned timerId) {
     return;
   }
   if (verifyPending) {
+    result_.eeprom = Eeprom::NotVerified;
     StartReadBack();
     return;
   }
+  CompareReadBack();
   if (std::exchange(readOnly_, false)) {
-    SetStatus(kDarkBlue, "Ready");
+    SetStatus(kDarkBlue, text::kReady);
     EndRun(Outcome::ReadDone);
-    return;
-  }
-  const auto image = engine_.image();
-  const bool same = std::equal(image.begin(), image.end(), engine_.ReadBack().begin());
-  result_.compared = true;
-  if (!same) {
+  } else if (result_.difference.count != 0) {
     FailVerdict();
   } else {
-    SetStatus(kDarkGreen, "FW UPDATE OK!");
+    SetStatus(kDarkGreen, text::kUpdateOk);
     EndRun(Outcome::UpdateOk);
   }
+}
+
+void CFwUpdateDlg::CompareReadBack() {
+  const auto image = engine_.image();
+  const auto read = engine_.ReadBack().first(std::min(image.size(), engine_.ReadBack().size()));
+  result_.difference = Compare(image, read);
+  result_.compared = true;
+  result_.eeprom = result_.difference.count == 0 ? Eeprom::Matches : Eeprom::Differs;
+  if (readOnly_) result_.readBack.assign(read.begin(), read.end());
+}
+
+bool CFwUpdateDlg::AbortIfDue() {
+  if (result_.outcome != Outcome::Running) return false;
+  if (options_.interrupt != nullptr && options_.interrupt->load()) {
+    Abort(AbortReason::Interrupted);
+    return true;
+  }
+  if (options_.stallLimit <= std::chrono::steady_clock::duration::zero()) return false;
+  const auto now = std::chrono::steady_clock::now();
+  if (const std::uint32_t bytes = engine_.Snapshot().bytesDone; bytes != stallBytes_) {
+    stallBytes_ = bytes;
+    lastMove_ = now;
+    return false;
+  }
+  if (now - lastMove_ <= options_.stallLimit) return false;
+  Abort(AbortReason::TimedOut);
+  return true;
+}
+
+void CFwUpdateDlg::Abort(AbortReason reason) {
+  if (result_.outcome != Outcome::Running) return;
+  StopWorker();
+  SetStatus(kDarkRed, std::exchange(readOnly_, false) ? text::kConnectFail : text::kUpdateFail);
+  EndRun(reason == AbortReason::TimedOut ? Outcome::TimedOut : Outcome::Interrupted);
 }
 
 void CFwUpdateDlg::OnUpdateTimer() {
@@ -379,40 +430,49 @@ bool CFwUpdateDlg::ReadRegister(std::uint8_t reg, std::uint8_t parameter, std::u
 void CFwUpdateDlg::OnCheckVersion() {
   const auto lock = TakeRunLock();
   if (lock == nullptr) return;
+  const auto started = std::chrono::steady_clock::now();
+  if (options_.stallLimit > std::chrono::steady_clock::duration::zero()) {
+    engine_.SetRegisterDeadline(started + options_.stallLimit);
+  }
   if (!Connect()) {
     StopWorker();
-    SetStatus(kDarkRed, "Fail to connect device!");
+    SetStatus(kDarkRed, text::kConnectFail);
     Finish(Outcome::ConnectFailed);
     return;
   }
-  using R = VersionRegister;
-  constexpr std::array<std::uint8_t, 9> kRegisters = {
-      R::versionLow, R::versionHigh, R::buildLow,     R::buildHigh,  R::dayAndIndex,
-      R::monthYear,  R::revisionLow, R::revisionHigh, R::releaseKind};
   std::array<std::uint8_t, 256> r{};
-  bool ok = true;
-  for (const std::uint8_t reg : kRegisters) {
-    if (!ReadRegister(reg, kRegisterParameter, r[reg])) {
-      ok = false;
-      break;
-    }
-  }
+  const bool ok = ReadVersionRegisters(r);
   StopWorker();
   if (ok) {
-    std::string text =
+    using R = VersionRegister;
+    std::string line =
         FormatVersion(r[R::versionHigh], r[R::versionLow],
                       static_cast<std::uint16_t>(r[R::revisionLow] | r[R::revisionHigh] << 8),
                       static_cast<std::uint16_t>(r[R::buildLow] | r[R::buildHigh] << 8),
                       r[R::dayAndIndex], r[R::monthYear]);
-    text += r[R::releaseKind] == kFormalRelease ? "  (Formal Release)" : "  (BETA Release)";
-    SetStatus(kDarkGreen, text);
-    result_.versionLine = text;
+    line += r[R::releaseKind] == kFormalRelease ? text::kFormalRelease : text::kBetaRelease;
+    SetStatus(kDarkGreen, line);
+    result_.versionLine = line;
     Finish(Outcome::VersionOk);
-  } else {
-    SetStatus(kDarkRed, "Fail to get firmware version!");
-    result_.versionLine.clear();
-    Finish(Outcome::VersionFailed);
+    return;
   }
+  SetStatus(kDarkRed, text::kVersionFail);
+  result_.versionLine.clear();
+  const bool interrupted = options_.interrupt != nullptr && options_.interrupt->load();
+  const bool late = options_.stallLimit > std::chrono::steady_clock::duration::zero() &&
+                    std::chrono::steady_clock::now() > started + options_.stallLimit;
+  Finish(interrupted ? Outcome::Interrupted : late ? Outcome::TimedOut : Outcome::VersionFailed);
+}
+
+bool CFwUpdateDlg::ReadVersionRegisters(std::array<std::uint8_t, 256>& registers) {
+  using R = VersionRegister;
+  constexpr std::array<std::uint8_t, 9> kRegisters = {
+      R::versionLow, R::versionHigh, R::buildLow,     R::buildHigh,  R::dayAndIndex,
+      R::monthYear,  R::revisionLow, R::revisionHigh, R::releaseKind};
+  for (const std::uint8_t reg : kRegisters) {
+    if (!ReadRegister(reg, kRegisterParameter, registers[reg])) return false;
+  }
+  return true;
 }
 
 void CFwUpdateDlg::OnExit() {

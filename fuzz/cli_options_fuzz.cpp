@@ -11,14 +11,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using fuzz::Require;
   using Action = cli::ParsedArgs::Action;
   const std::vector<std::string> args = fuzz::SplitArguments(data, size);
-  const cli::ParsedArgs parsed = cli::ParseArgs(args);
-  Require((parsed.action == Action::Usage) == !parsed.error.empty(),
-          "a usage error, and only one, says what is wrong");
-  // A message quotes an argument by at most 32 characters and the quotes and dots around them.
-  Require(parsed.error.size() <= 512, "a usage error stays one short line");
-  Require(parsed.error.find('\n') == std::string::npos, "a usage error is one line");
-  if (parsed.action == Action::Run) {
-    const cli::CliOptions& o = parsed.options;
+  const auto parsed = cli::ParseArgs(args);
+  if (!parsed) {
+    const std::string& error = parsed.error().detail;
+    Require(!error.empty(), "a usage error says what is wrong");
+    // A message quotes an argument by at most 32 characters and the quotes and dots around it.
+    Require(error.size() <= 512, "a usage error stays one short line");
+    Require(error.find('\n') == std::string::npos, "a usage error is one line");
+  } else if (parsed->action == Action::Run) {
+    const cli::CliOptions& o = parsed->options;
     Require(o.timeoutSeconds > 0, "a run has a time limit above 0");
     Require((o.command == cli::Command::Backup) == !o.backupFile.empty(),
             "backup, and only backup, has its file");

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "app/FwUpdateDlg.h"
 #include "app/ProgramOptions.h"
@@ -24,7 +25,6 @@ namespace quarnel::cli {
 namespace {
 
 constexpr unsigned kTickMs = 10;
-constexpr const char* kProgram = "quarnel-fwupdate-cli";
 
 const char* FramingWord(Framing framing) {
   return framing == Framing::Alternate ? "alternate" : "standard";
@@ -47,7 +47,7 @@ class Output {
     progress_.Break();
     err_ << text << "\n" << std::flush;
   }
-  void Error(const std::string& text) { Diagnostic(std::string(kProgram) + ": " + text); }
+  void Error(const std::string& text) { Diagnostic(std::string(kProgramName) + ": " + text); }
 
   // A result line in the text form; none in JSON.
   void Line(const std::string& text) {
@@ -135,8 +135,6 @@ class RunEvents final : public DialogEvents {
     if (afterUnit_) afterUnit_();
   }
   void PhaseStarted(Phase phase, std::uint32_t totalBytes) override {
-    ++phases_;
-    phase_ = phase;
     if (command_ != Command::Update) {
       out_.PhaseStart("read", "reading", totalBytes);
     } else if (phase == Phase::Write) {
@@ -154,8 +152,6 @@ class RunEvents final : public DialogEvents {
   }
 
   const std::optional<UnitChoice>& unit() const { return unit_; }
-  Phase phase() const { return phase_; }
-  int phases() const { return phases_; }
   bool done() const { return done_; }
   const RunResult& result() const { return result_; }
 
@@ -165,8 +161,6 @@ class RunEvents final : public DialogEvents {
   bool emulated_;
   std::function<void()> afterUnit_;
   std::optional<UnitChoice> unit_;
-  Phase phase_ = Phase::Write;
-  int phases_ = 0;
   bool done_ = false;
   RunResult result_;
 };
@@ -209,17 +203,20 @@ int Finish(Output& out, const Summary& s) {
   return v.code;
 }
 
-// A run that ends before any unit is contacted: usage, files, the choice of unit.
-int EarlyEnd(Output& out, Command command, int code, const char* outcome, const char* type,
-             const std::string& detail) {
-  out.Error(detail);
+// A run that ends before any unit is contacted: files, the choice of unit.
+int Settle(Output& out, Command command, Settled settled, FoundReason found) {
+  RunEnd end;
+  end.command = command;
+  end.settled = settled;
+  end.found = std::move(found);
   Summary s;
   s.command = command;
-  s.verdict.code = code;
-  s.verdict.outcome = outcome;
-  s.verdict.reasonType = type;
-  s.verdict.reasonDetail = detail;
+  s.verdict = Judge(end);
   return Finish(out, s);
+}
+
+FoundReason FileReason(const FileFailure& failure) {
+  return {kFileReasonWord, failure.detail};
 }
 
 void Trace(char direction, const Report& report, std::uint32_t count) {
@@ -243,17 +240,55 @@ bool IsEmulated(const CliOptions& o, const Environment& env) {
   return env.bus != nullptr || o.shared.simulateProduct.has_value();
 }
 
-const char* AccessWord(const hid::LinkFailure& failure) {
-  switch (failure.kind) {
-    case hid::FailureKind::None:
-      return "ok";
-    case hid::FailureKind::PermissionDenied:
-      return "permission";
-    case hid::FailureKind::InUse:
-      return "in-use";
-    default:
-      return hid::FailureKindName(failure.kind);
+// The product entry of an interface that is one of our units; null for any other.
+const Product* OurProduct(const hid::InterfaceInfo& info) {
+  return info.vendorId == kVendorId ? FindProduct(info.productId) : nullptr;
+}
+
+// How a list tells people whether a unit can be opened; scripts get FailureKindName.
+std::string AccessText(const hid::LinkFailure& failure) {
+  struct Word {
+    hid::FailureKind kind;
+    const char* text;
+  };
+  static constexpr Word kWords[] = {{hid::FailureKind::None, "ok"},
+                                    {hid::FailureKind::PermissionDenied, "permission denied"},
+                                    {hid::FailureKind::InUse, "in use"}};
+  for (const Word& w : kWords) {
+    if (w.kind == failure.kind) return w.text;
   }
+  return hid::FailureKindName(failure.kind);
+}
+
+// Whether the interface opens: only asked, then closed again.
+hid::LinkFailure TryOpen(hid::Bus& bus, const hid::InterfaceInfo& info) {
+  hid::OpenedInterface opened;
+  hid::LinkFailure failure;
+  if (!bus.Open(info, opened, failure) && !failure.failed()) {
+    failure.kind = hid::FailureKind::IoError;
+  }
+  return failure;
+}
+
+void ListOne(Output& out, const hid::InterfaceInfo& info, const hid::LinkFailure& failure,
+             bool emulated) {
+  const Product* product = OurProduct(info);
+  out.Line(info.path + "  " + IdPair(info.vendorId, info.productId) + "  " +
+           (product != nullptr ? std::string(FramingWord(product->framing)) + " framing"
+                               : "not a unit this program updates") +
+           "  " + AccessText(failure));
+  JsonObject unit;
+  unit.Text("event", "unit")
+      .Text("path", info.path)
+      .Text("vendor", Hex4(info.vendorId))
+      .Text("product", Hex4(info.productId));
+  if (product != nullptr) {
+    unit.Text("framing", FramingWord(product->framing));
+  } else {
+    unit.Null("framing");
+  }
+  out.Json(unit.Bool("emulated", emulated)
+               .Text("access", failure.failed() ? hid::FailureKindName(failure.kind) : "ok"));
 }
 
 int List(hid::Bus& bus, bool emulated, Output& out) {
@@ -261,68 +296,39 @@ int List(hid::Bus& bus, bool emulated, Output& out) {
   for (const auto& info : bus.Enumerate()) {
     if (info.vendorId != kVendorId) continue;
     ++found;
-    hid::OpenedInterface opened;
-    hid::LinkFailure failure;
-    if (!bus.Open(info, opened, failure) && !failure.failed()) {
-      failure.kind = hid::FailureKind::IoError;
-    }
-    opened = {};  // only asked whether it opens
-    const Product* product = FindProduct(info.productId);
-    const std::string access =
-        !failure.failed()                                    ? "ok"
-        : failure.kind == hid::FailureKind::PermissionDenied ? "permission denied"
-        : failure.kind == hid::FailureKind::InUse            ? "in use"
-                                                  : std::string(hid::FailureKindName(failure.kind));
-    out.Line(info.path + "  " + IdPair(info.vendorId, info.productId) + "  " +
-             (product != nullptr ? std::string(FramingWord(product->framing)) + " framing"
-                                 : "not a unit this program updates") +
-             "  " + access);
-    JsonObject unit;
-    unit.Text("event", "unit")
-        .Text("path", info.path)
-        .Text("vendor", Hex4(info.vendorId))
-        .Text("product", Hex4(info.productId));
-    if (product != nullptr) {
-      unit.Text("framing", FramingWord(product->framing));
-    } else {
-      unit.Null("framing");
-    }
-    out.Json(unit.Bool("emulated", emulated).Text("access", AccessWord(failure)));
+    ListOne(out, info, TryOpen(bus, info), emulated);
   }
-  if (found > 0) return kExitOk;
-  out.Error("no unit of vendor 0x1852 found");
-  return kExitNoDevice;
+  RunEnd end;
+  end.command = Command::List;
+  end.settled = found > 0 ? Settled::Listed : Settled::NoneListed;
+  const Verdict v = Judge(end);
+  if (!v.diagnostic.empty()) out.Diagnostic(v.diagnostic);
+  return v.code;
 }
 
 // The unit a command may use: the one --device names (it must be attached and ours), or the
 // one the dialog's search finds, as long as only one of ours is attached.
-bool CheckUnitChoice(hid::Bus& bus, const CliOptions& o, int& code, const char*& outcome,
-                     std::string& error) {
+Status<ChoiceFailure> CheckUnitChoice(hid::Bus& bus, const CliOptions& o) {
   const auto interfaces = bus.Enumerate();
   if (!o.devicePath.empty()) {
-    for (const auto& info : interfaces) {
-      if (info.path != o.devicePath) continue;
-      if (info.vendorId == kVendorId && FindProduct(info.productId) != nullptr) return true;
-      error = Quoted(o.devicePath) + " is " + IdPair(info.vendorId, info.productId) +
-              ", not a unit this program updates (see list)";
-      code = kExitNoDevice;
-      outcome = "no-unit";
-      return false;
+    const auto named = std::find_if(interfaces.begin(), interfaces.end(),
+                                    [&](const auto& info) { return info.path == o.devicePath; });
+    if (named == interfaces.end()) {
+      return Fail(ChoiceFailure{ChoiceProblem::NotAttached,
+                                "no unit at " + Quoted(o.devicePath) + " (see list)"});
     }
-    error = "no unit at " + Quoted(o.devicePath) + " (see list)";
-    code = kExitNoDevice;
-    outcome = "no-unit";
-    return false;
+    if (OurProduct(*named) != nullptr) return Done{};
+    return Fail(
+        ChoiceFailure{ChoiceProblem::NotOurs, Quoted(o.devicePath) + " is " +
+                                                  IdPair(named->vendorId, named->productId) +
+                                                  ", not a unit this program updates (see list)"});
   }
-  if (o.command == Command::Version) return true;
-  const auto ours = std::count_if(interfaces.begin(), interfaces.end(), [](const auto& info) {
-    return info.vendorId == kVendorId && FindProduct(info.productId) != nullptr;
-  });
-  if (ours <= 1) return true;
-  error = "several units are attached; choose one with --device= (see list)";
-  code = kExitUsage;
-  outcome = "several-units";
-  return false;
+  if (o.command == Command::Version) return Done{};
+  const auto ours = std::count_if(interfaces.begin(), interfaces.end(),
+                                  [](const auto& info) { return OurProduct(info) != nullptr; });
+  if (ours <= 1) return Done{};
+  return Fail(ChoiceFailure{ChoiceProblem::Several,
+                            "several units are attached; choose one with --device= (see list)"});
 }
 
 // The one interface --device names, alone on the bus: whatever the dialog's search tries,
@@ -349,193 +355,161 @@ class OneDeviceBus final : public hid::Bus {
   std::string path_;
 };
 
-// The built-in image, or the one --image names, read into `fileImage`.
-bool ChooseImage(const CliOptions& o, std::vector<std::uint8_t>& fileImage,
-                 std::span<const std::uint8_t>& image, std::string& error) {
-  if (o.imageFile.empty()) return true;
-  if (!LoadImageFile(o.imageFile, o.force, fileImage, error)) return false;
-  image = fileImage;
-  return true;
+// The built-in image, or the one --image names.
+Result<std::vector<std::uint8_t>, FileFailure> ChooseImage(const CliOptions& o) {
+  if (o.imageFile.empty())
+    return std::vector<std::uint8_t>(FirmwareImage().begin(), FirmwareImage().end());
+  return LoadImageFile(o.imageFile, o.force);
 }
 
-// The command line's own run loop around the dialog's timer tick. Gives up when no byte
-// has moved for the time the user allows, and stops at once on an interrupt.
-void RunLoop(CFwUpdateDlg& dlg, const RunEvents& events, const CliOptions& o,
-             const Environment& env, RunEnd& end) {
-  const auto timeout = std::chrono::duration<double>(o.timeoutSeconds);
-  auto lastMove = std::chrono::steady_clock::now();
-  std::uint32_t lastBytes = dlg.engine().Snapshot().bytesDone;
-  int lastPhases = events.phases();
-  while (!events.done()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(kTickMs));
-    const auto now = std::chrono::steady_clock::now();
-    if (env.interrupted != nullptr && env.interrupted->load()) {
-      end.stop = Stop::Interrupt;
-    } else if (const std::uint32_t bytes = dlg.engine().Snapshot().bytesDone;
-               bytes != lastBytes || events.phases() != lastPhases) {
-      lastBytes = bytes;
-      lastPhases = events.phases();
-      lastMove = now;
-    } else if (now - lastMove > timeout) {
-      end.stop = Stop::Timeout;
-    }
-    if (end.stop != Stop::None) {
-      end.phase = events.phase();
-      dlg.StopWorker();
-      return;
-    }
-    dlg.OnUpdateTimer();
-  }
+// What the run reads or writes: the image, or for a backup as many bytes as the EEPROM holds.
+// Every problem with a file is found here, before the unit is contacted.
+Result<std::vector<std::uint8_t>, FileFailure> RunImage(const CliOptions& o) {
+  if (o.command != Command::Backup) return ChooseImage(o);
+  if (auto target = CheckBackupTarget(o.backupFile, o.force); !target) return Fail(target.error());
+  return std::vector<std::uint8_t>(kEepromSize, 0);
 }
 
-void RunVersion(CFwUpdateDlg& dlg, const RunEvents& events, const CliOptions& o,
-                const Environment& env, RunEnd& end) {
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                            std::chrono::duration<double>(o.timeoutSeconds));
-  dlg.engine().SetRegisterDeadline(deadline);
-  dlg.engine().SetAbortFlag(env.interrupted);
-  dlg.OnCheckVersion();
-  if (events.result().outcome != Outcome::VersionFailed) return;
-  if (env.interrupted != nullptr && env.interrupted->load()) {
-    end.stop = Stop::Interrupt;
-  } else if (std::chrono::steady_clock::now() > deadline) {
-    end.stop = Stop::Timeout;
-  }
+bool ComparesImage(Command command) {
+  return command == Command::Update || command == Command::Verify;
 }
 
-int RunUnitCommand(const CliOptions& o, const Environment& env, Output& out) {
-  // Every problem with a file is found before the unit is contacted.
-  std::vector<std::uint8_t> fileImage;
-  std::span<const std::uint8_t> image = FirmwareImage();
-  if (std::string error; !ChooseImage(o, fileImage, image, error)) {
-    return EarlyEnd(out, o.command, kExitUsage, "bad-file", "file", error);
-  }
-  std::vector<std::uint8_t> backupBuffer;
-  if (o.command == Command::Backup) {
-    std::string error;
-    if (!CheckBackupTarget(o.backupFile, o.force, error)) {
-      return EarlyEnd(out, o.command, kExitUsage, "bad-file", "file", error);
-    }
-    // Everything this program can write: the whole EEPROM, whatever the image.
-    backupBuffer.assign(kEepromSize, 0);
-    image = backupBuffer;
-  }
+std::optional<std::string> ImageFileName(const CliOptions& o) {
+  return o.imageFile.empty() ? std::nullopt : std::optional(o.imageFile);
+}
 
-  std::unique_ptr<hid::Bus> ownBus;
-  hid::Bus* bus = ChooseBus(o, env, ownBus);
-  const bool emulated = IsEmulated(o, env);
-  {
-    int code = kExitUsage;
-    const char* outcome = "";
-    std::string error;
-    if (!CheckUnitChoice(*bus, o, code, outcome, error)) {
-      return EarlyEnd(out, o.command, code, outcome, outcome, error);
-    }
-  }
-
-  const bool comparesImage = o.command == Command::Update || o.command == Command::Verify;
-  const std::optional<std::string> imageVersion =
-      comparesImage ? ImageVersionLine(image) : std::nullopt;
-  const std::optional<std::string> imageFile =
-      o.imageFile.empty() ? std::nullopt : std::optional(o.imageFile);
-
-  std::optional<OneDeviceBus> oneDevice;
-  if (!o.devicePath.empty()) bus = &oneDevice.emplace(*bus, o.devicePath);
-
+DialogOptions MakeDialogOptions(const CliOptions& o, const Environment& env, hid::Bus& bus,
+                                std::span<const std::uint8_t> image) {
   DialogOptions options;
-  options.bus = bus;
+  options.bus = &bus;
   options.image = image;
   options.writePauseMs = env.writePauseMs;
   // A single read never outlasts the time the user allows for the unit to answer.
   options.readTimeoutMs = static_cast<std::uint32_t>(
       std::clamp(o.timeoutSeconds * 1000.0, 1.0, double{hid::kReadTimeoutMs}));
+  options.stallLimit = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(o.timeoutSeconds));
+  options.interrupt = env.interrupted;
   options.runLockName = env.runLockName;
   options.devicePath = o.devicePath;
   if (o.trace) options.tracer = Trace;
-  RunEvents events(out, o.command, emulated, [&] {
+  return options;
+}
+
+// How the dialog's run ended, and on which unit.
+struct Ran {
+  RunEnd end;
+  std::optional<std::string> unit;
+};
+
+// The dialog's run, driven by the command line's own loop around its timer tick.
+Ran RunDialog(const CliOptions& o, const Environment& env, Output& out, hid::Bus& bus,
+              std::span<const std::uint8_t> image) {
+  RunEvents events(out, o.command, IsEmulated(o, env), [&] {
     // Before anything is sent: the image this run writes or compares with.
-    if (comparesImage) out.Image(imageVersion, image.size(), imageFile);
+    if (ComparesImage(o.command))
+      out.Image(ImageVersionLine(image), image.size(), ImageFileName(o));
   });
+  DialogOptions options = MakeDialogOptions(o, env, bus, image);
   options.events = &events;
   ConsoleWindow window([&out](const std::string& text) { out.Diagnostic(text); });
   CFwUpdateDlg dlg(window, options);
   dlg.OnInitDialog();
-
-  RunEnd end;
-  end.command = o.command;
-  switch (o.command) {
-    case Command::Update:
-      dlg.OnStartUpdate();
-      RunLoop(dlg, events, o, env, end);
-      break;
-    case Command::Version:
-      RunVersion(dlg, events, o, env, end);
-      break;
-    default:
-      dlg.OnReadBack();
-      RunLoop(dlg, events, o, env, end);
-      break;
+  if (o.command == Command::Update) {
+    dlg.OnStartUpdate();
+  } else if (o.command == Command::Version) {
+    dlg.OnCheckVersion();
+  } else {
+    dlg.OnReadBack();
+  }
+  while (!events.done()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kTickMs));
+    dlg.OnUpdateTimer();
   }
   out.EndProgress();
-  end.result = events.result();
+  Ran ran;
+  ran.end.command = o.command;
+  ran.end.result = events.result();
+  ran.end.backupFile = o.backupFile;
+  if (events.unit()) ran.unit = events.unit()->path;
+  return ran;
+}
+
+// Saves what a backup read; the version line found in it, if any.
+std::optional<std::string> SaveBackupFile(const CliOptions& o, Output& out, RunEnd& end) {
+  const std::vector<std::uint8_t>& data = end.result.readBack;
+  std::optional<std::string> version = ImageVersionLine(data);
+  out.Image(version, data.size(), o.backupFile);
+  if (auto saved = SaveBackup(o.backupFile, data); !saved) {
+    end.settled = Settled::FileNotWritten;
+    end.found = FileReason(saved.error());
+  }
+  return version;
+}
+
+// The product ID of the unit this user may not open, for the advice.
+std::uint16_t RefusedProduct(const RunResult& result) {
+  std::uint16_t productId = 0;
+  for (const ConnectAttempt& a : result.attempts) {
+    if (a.failure.kind == hid::FailureKind::PermissionDenied) productId = a.productId;
+  }
+  return productId;
+}
+
+int Conclude(const CliOptions& o, Output& out, Ran ran, std::span<const std::uint8_t> image) {
+  RunEnd& end = ran.end;
+  const RunResult& result = end.result;
   Summary s;
   s.command = o.command;
-  s.imageVersion = imageVersion;
-  if (events.unit()) s.unit = events.unit()->path;
-  const Outcome outcome = end.result.outcome;
-  const bool compared = end.stop == Stop::None &&
-                        (end.result.compared || (outcome == Outcome::ReadDone && comparesImage));
-  if (compared) {
-    end.difference = Compare(image, dlg.engine().ReadBack());
-    s.difference = end.difference;
+  s.unit = ran.unit;
+  if (ComparesImage(o.command)) {
+    s.imageVersion = ImageVersionLine(image);
+    if (result.compared) s.difference = result.difference;
+  }
+  if (result.outcome == Outcome::VersionOk) s.unitVersion = result.versionLine;
+  if (o.command == Command::Backup && result.outcome == Outcome::ReadDone) {
+    s.imageVersion = SaveBackupFile(o, out, end);
   }
   s.verdict = Judge(end);
-  if (outcome == Outcome::VersionOk && end.stop == Stop::None) s.unitVersion = s.verdict.line;
-
   if (s.verdict.code == kExitNoPermission) {
-    std::uint16_t productId = 0;
-    for (const ConnectAttempt& a : end.result.attempts) {
-      if (a.failure.kind == hid::FailureKind::PermissionDenied) productId = a.productId;
-    }
-    out.Diagnostic(PermissionAdvice(end.result.failure.path, productId));
-  }
-  if (o.command == Command::Backup && outcome == Outcome::ReadDone && end.stop == Stop::None) {
-    const auto data = dlg.engine().ReadBack().first(kEepromSize);
-    s.imageVersion = ImageVersionLine(data);
-    out.Image(s.imageVersion, data.size(), o.backupFile);
-    std::string error;
-    if (SaveBackup(o.backupFile, data, error)) {
-      s.verdict.line = "Saved " + std::to_string(data.size()) + " bytes to " + o.backupFile;
-    } else {
-      s.verdict.code = kExitInternal;
-      s.verdict.outcome = "file-not-written";
-      s.verdict.reasonType = "file";
-      s.verdict.reasonDetail = error;
-      s.verdict.diagnostic = std::string(kProgram) + ": " + error;
-    }
+    out.Diagnostic(PermissionAdvice(result.failure.path, RefusedProduct(result)));
   }
   return Finish(out, s);
 }
 
-int RunInfo(const CliOptions& o, Output& out) {
-  std::vector<std::uint8_t> fileImage;
-  std::span<const std::uint8_t> image = FirmwareImage();
-  if (std::string error; !ChooseImage(o, fileImage, image, error)) {
-    return EarlyEnd(out, o.command, kExitUsage, "bad-file", "file", error);
+int RunUnitCommand(const CliOptions& o, const Environment& env, Output& out) {
+  const auto image = RunImage(o);
+  if (!image) return Settle(out, o.command, Settled::BadFile, FileReason(image.error()));
+  std::unique_ptr<hid::Bus> ownBus;
+  hid::Bus* bus = ChooseBus(o, env, ownBus);
+  if (const auto chosen = CheckUnitChoice(*bus, o); !chosen) {
+    const ChoiceFailure& why = chosen.error();
+    return Settle(out, o.command,
+                  why.kind == ChoiceProblem::Several ? Settled::SeveralUnits : Settled::NoSuchUnit,
+                  {ReasonWord(why.kind), why.detail});
   }
-  const auto line = ImageVersionLine(image);
+  std::optional<OneDeviceBus> oneDevice;
+  if (!o.devicePath.empty()) bus = &oneDevice.emplace(*bus, o.devicePath);
+  return Conclude(o, out, RunDialog(o, env, out, *bus, *image), *image);
+}
+
+int RunInfo(const CliOptions& o, Output& out) {
+  const auto image = ChooseImage(o);
+  if (!image) return Settle(out, o.command, Settled::BadFile, FileReason(image.error()));
+  const auto line = ImageVersionLine(*image);
   out.Json(JsonObject()
                .Text("event", "image")
                .OptText("version", line)
-               .Number("bytes", static_cast<std::int64_t>(image.size()))
-               .OptText("file", o.imageFile.empty() ? std::nullopt : std::optional(o.imageFile)));
+               .Number("bytes", static_cast<std::int64_t>(image->size()))
+               .OptText("file", ImageFileName(o)));
+  RunEnd end;
+  end.command = o.command;
+  end.settled = Settled::ImageShown;
+  end.imageVersion = line;
   Summary s;
   s.command = o.command;
   s.imageVersion = line;
-  s.verdict.code = kExitOk;
-  s.verdict.outcome = "version";
-  s.verdict.line = line.value_or("no version header found");
+  s.verdict = Judge(end);
   return Finish(out, s);
 }
 
@@ -559,21 +533,22 @@ std::string UdevAdvice(std::uint16_t productId, bool ruleInstalled) {
 }
 
 int RunCli(const std::vector<std::string>& args, const Environment& env) {
-  const ParsedArgs parsed = ParseArgs(args);
-  switch (parsed.action) {
+  const auto parsed = ParseArgs(args);
+  if (!parsed) {
+    env.err << kProgramName << ": " << parsed.error().detail << " (try --help)\n" << std::flush;
+    return ExitCode(Settled::Usage);
+  }
+  switch (parsed->action) {
     case ParsedArgs::Action::Help:
       env.out << HelpText() << std::flush;
-      return kExitOk;
+      return ExitCode(Settled::Help);
     case ParsedArgs::Action::Version:
-      env.out << VersionText(kProgram) << std::flush;
-      return kExitOk;
-    case ParsedArgs::Action::Usage:
-      env.err << kProgram << ": " << parsed.error << " (try --help)\n" << std::flush;
-      return kExitUsage;
+      env.out << VersionText(kProgramName) << std::flush;
+      return ExitCode(Settled::Help);
     case ParsedArgs::Action::Run:
       break;
   }
-  const CliOptions& o = parsed.options;
+  const CliOptions& o = parsed->options;
   Output out(o, env);
   if (o.command == Command::Info) return RunInfo(o, out);
   if (o.command == Command::List) {

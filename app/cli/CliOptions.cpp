@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -31,24 +32,64 @@ constexpr std::array<CommandWord, 6> kCommands = {{{"update", Command::Update},
 
 enum class Value : std::uint8_t { None, Required, Optional };
 
-// Every option of the command line and the commands it acts on.
+using Taken = Status<UsageError>;
+
+UsageError Usage(UsageProblem problem, std::string detail) {
+  return {problem, std::move(detail)};
+}
+
+template <bool CliOptions::*flag>
+Taken Switch(std::string_view, std::string_view, CliOptions& o) {
+  o.*flag = true;
+  return Done{};
+}
+
+// A file or a path, as it stands.
+template <std::string CliOptions::*field>
+Taken Text(std::string_view, std::string_view value, CliOptions& o) {
+  o.*field = std::string(value);
+  return Done{};
+}
+
+Taken Timeout(std::string_view, std::string_view value, CliOptions& o) {
+  if (!ParseSeconds(std::string(value), o.timeoutSeconds) || !(o.timeoutSeconds > 0) ||
+      o.timeoutSeconds > 86400) {
+    return Fail(Usage(UsageProblem::BadValue,
+                      "--timeout wants seconds above 0 and at most 86400, not " + Quoted(value)));
+  }
+  return Done{};
+}
+
+// The options both programs take read the whole argument.
+Taken Shared(std::string_view arg, std::string_view, CliOptions& o) {
+  std::string error;
+  if (ParseSharedOption(arg, o.shared, error) == OptionResult::Taken) return Done{};
+  if (error.empty()) {
+    return Fail(Usage(UsageProblem::UnknownOption, "unknown option " + Quoted(arg)));
+  }
+  return Fail(Usage(UsageProblem::BadValue, error));
+}
+
+// Every option of the command line: its name, whether it takes a value, the commands it acts
+// on, and what it sets.
 struct OptionRule {
   std::string_view name;
   Value value;
   unsigned commands;
+  Taken (*take)(std::string_view arg, std::string_view value, CliOptions& o);
 };
-constexpr std::array<OptionRule, 10> kOptions = {{
-    {"--image", Value::Required, Bit(Command::Update) | Bit(Command::Verify) | Bit(Command::Info)},
-    {"--force", Value::None,
-     Bit(Command::Update) | Bit(Command::Verify) | Bit(Command::Info) | Bit(Command::Backup)},
-    {"--device", Value::Required, kUnitCommands},
-    {"--timeout", Value::Required, kUnitCommands | Bit(Command::List)},
-    {"--quiet", Value::None, kAllCommands},
-    {"--json", Value::None, kAllCommands},
-    {"--trace", Value::None, kUnitCommands},
-    {"--simulate", Value::Optional, kUnitCommands | Bit(Command::List)},
-    {"--simulate-fault", Value::Required, kUnitCommands | Bit(Command::List)},
-    {"--report", Value::Required, 0},  // the windowed program's
+constexpr unsigned kImageCommands =
+    Bit(Command::Update) | Bit(Command::Verify) | Bit(Command::Info);
+constexpr std::array<OptionRule, 9> kOptions = {{
+    {"--image", Value::Required, kImageCommands, Text<&CliOptions::imageFile>},
+    {"--force", Value::None, kImageCommands | Bit(Command::Backup), Switch<&CliOptions::force>},
+    {"--device", Value::Required, kUnitCommands, Text<&CliOptions::devicePath>},
+    {"--timeout", Value::Required, kUnitCommands | Bit(Command::List), Timeout},
+    {"--quiet", Value::None, kAllCommands, Switch<&CliOptions::quiet>},
+    {"--json", Value::None, kAllCommands, Switch<&CliOptions::json>},
+    {"--trace", Value::None, kUnitCommands, Switch<&CliOptions::trace>},
+    {"--simulate", Value::Optional, kUnitCommands | Bit(Command::List), Shared},
+    {"--simulate-fault", Value::Required, kUnitCommands | Bit(Command::List), Shared},
 }};
 
 const OptionRule* FindOption(std::string_view name) {
@@ -58,15 +99,61 @@ const OptionRule* FindOption(std::string_view name) {
   return nullptr;
 }
 
-ParsedArgs Usage(std::string error) {
-  ParsedArgs parsed;
-  parsed.action = ParsedArgs::Action::Usage;
-  parsed.error = std::move(error);
-  return parsed;
-}
-
 bool IsOption(const std::string& arg) {
   return arg.size() > 1 && arg[0] == '-';
+}
+
+// One --name or --name=value argument, checked against its rule and taken into `o`.
+Result<const OptionRule*, UsageError> TakeOption(const std::string& arg, CliOptions& o) {
+  const std::size_t equals = arg.find('=');
+  const std::string_view name = std::string_view(arg).substr(0, equals);
+  const bool hasValue = equals != std::string::npos;
+  const std::string_view value = hasValue ? std::string_view(arg).substr(equals + 1) : "";
+  const OptionRule* rule = FindOption(name);
+  if (rule == nullptr) {
+    return Fail(Usage(UsageProblem::UnknownOption, "unknown option " + Quoted(name)));
+  }
+  if (rule->value == Value::None && hasValue) {
+    return Fail(Usage(UsageProblem::BadValue, std::string(name) + " takes no value"));
+  }
+  if (rule->value == Value::Required && (!hasValue || value.empty())) {
+    return Fail(Usage(UsageProblem::BadValue,
+                      std::string(name) + " wants a value, written " + std::string(name) + "=..."));
+  }
+  if (auto taken = rule->take(arg, value, o); !taken) return Fail(taken.error());
+  return rule;
+}
+
+// The command and its FILE, from the words that are not options.
+Status<UsageError> TakeCommand(const std::vector<std::string>& words, CliOptions& o) {
+  if (words.empty()) return Fail(Usage(UsageProblem::NoCommand, "no command given"));
+  const std::string& word = words.front();
+  const auto command = std::find_if(kCommands.begin(), kCommands.end(),
+                                    [&](const CommandWord& c) { return c.word == word; });
+  if (command == kCommands.end()) {
+    return Fail(Usage(UsageProblem::UnknownCommand, "unknown command " + Quoted(word)));
+  }
+  o.command = command->command;
+  if (o.command == Command::Backup) {
+    if (words.size() != 2 || words[1].empty()) {
+      return Fail(Usage(UsageProblem::Words, "backup wants one FILE"));
+    }
+    o.backupFile = words[1];
+  } else if (words.size() > 1) {
+    return Fail(Usage(UsageProblem::Words, std::string(CommandName(o.command)) +
+                                               " takes no further word, not " + Quoted(words[1])));
+  }
+  return Done{};
+}
+
+// --help and --version win over anything else on the line.
+std::optional<ParsedArgs::Action> HelpOrVersion(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--") break;
+    if (arg == "-h" || arg == "--help") return ParsedArgs::Action::Help;
+    if (arg == "--version") return ParsedArgs::Action::Version;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -104,16 +191,12 @@ bool ParseSeconds(const std::string& text, double& seconds) {
   return true;
 }
 
-ParsedArgs ParseArgs(const std::vector<std::string>& args) {
-  // --help and --version win over anything else on the line.
-  for (const std::string& arg : args) {
-    if (arg == "--") break;
-    if (arg == "-h" || arg == "--help") return {ParsedArgs::Action::Help, {}, {}};
-    if (arg == "--version") return {ParsedArgs::Action::Version, {}, {}};
-  }
-
+Result<ParsedArgs, UsageError> ParseArgs(const std::vector<std::string>& args) {
   ParsedArgs parsed;
-  parsed.action = ParsedArgs::Action::Run;
+  if (const auto action = HelpOrVersion(args)) {
+    parsed.action = *action;
+    return parsed;
+  }
   CliOptions& o = parsed.options;
   std::vector<std::string> words;
   std::vector<const OptionRule*> seen;
@@ -121,74 +204,19 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   for (const std::string& arg : args) {
     if (optionsEnded || !IsOption(arg)) {
       words.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
+    } else if (arg == "--") {
       optionsEnded = true;
-      continue;
-    }
-    const std::size_t equals = arg.find('=');
-    const std::string name = arg.substr(0, equals);
-    const bool hasValue = equals != std::string::npos;
-    const std::string value = hasValue ? arg.substr(equals + 1) : std::string();
-    const OptionRule* rule = FindOption(name);
-    if (rule == nullptr || rule->commands == 0) return Usage("unknown option " + Quoted(name));
-    if (rule->value == Value::None && hasValue) return Usage(name + " takes no value");
-    if (rule->value == Value::Required && (!hasValue || value.empty())) {
-      return Usage(name + " wants a value, written " + name + "=...");
-    }
-    seen.push_back(rule);
-
-    // The switches, and the options that take a file or a path as it stands.
-    static constexpr std::pair<std::string_view, bool CliOptions::*> kSwitches[] = {
-        {"--force", &CliOptions::force},
-        {"--quiet", &CliOptions::quiet},
-        {"--json", &CliOptions::json},
-        {"--trace", &CliOptions::trace},
-    };
-    static constexpr std::pair<std::string_view, std::string CliOptions::*> kTexts[] = {
-        {"--image", &CliOptions::imageFile},
-        {"--device", &CliOptions::devicePath},
-    };
-    const auto isSwitch = std::find_if(std::begin(kSwitches), std::end(kSwitches),
-                                       [&](const auto& e) { return e.first == name; });
-    const auto isText = std::find_if(std::begin(kTexts), std::end(kTexts),
-                                     [&](const auto& e) { return e.first == name; });
-    if (isSwitch != std::end(kSwitches)) {
-      o.*(isSwitch->second) = true;
-    } else if (isText != std::end(kTexts)) {
-      o.*(isText->second) = value;
-    } else if (name == "--timeout") {
-      if (!ParseSeconds(value, o.timeoutSeconds) || !(o.timeoutSeconds > 0) ||
-          o.timeoutSeconds > 86400) {
-        return Usage("--timeout wants seconds above 0 and at most 86400, not " + Quoted(value));
-      }
+    } else if (auto rule = TakeOption(arg, o)) {
+      seen.push_back(*rule);
     } else {
-      std::string error;
-      if (ParseSharedOption(arg, o.shared, error) != OptionResult::Taken) {
-        return Usage(error.empty() ? "unknown option " + Quoted(name) : error);
-      }
+      return Fail(rule.error());
     }
   }
-
-  if (words.empty()) return Usage("no command given");
-  const std::string& word = words.front();
-  const CommandWord* command = nullptr;
-  for (const CommandWord& c : kCommands) {
-    if (c.word == word) command = &c;
-  }
-  if (command == nullptr) return Usage("unknown command " + Quoted(word));
-  o.command = command->command;
-  if (o.command == Command::Backup) {
-    if (words.size() != 2 || words[1].empty()) return Usage("backup wants one FILE");
-    o.backupFile = words[1];
-  } else if (words.size() > 1) {
-    return Usage(std::string(CommandName(o.command)) + " takes no further word, not " +
-                 Quoted(words[1]));
-  }
+  if (auto taken = TakeCommand(words, o); !taken) return Fail(taken.error());
   for (const OptionRule* rule : seen) {
     if ((rule->commands & Bit(o.command)) == 0) {
-      return Usage(std::string(rule->name) + " does not apply to " + CommandName(o.command));
+      return Fail(Usage(UsageProblem::NotForCommand,
+                        std::string(rule->name) + " does not apply to " + CommandName(o.command)));
     }
   }
   return parsed;

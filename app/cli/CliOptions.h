@@ -7,8 +7,11 @@
 #include <vector>
 
 #include "app/ProgramOptions.h"
+#include "base/Result.h"
 
 namespace quarnel::cli {
+
+inline constexpr const char* kProgramName = "quarnel-fwupdate-cli";
 
 enum class Command : std::uint8_t { Update, Verify, Backup, Version, Info, List };
 
@@ -26,14 +29,24 @@ struct CliOptions {
 };
 
 struct ParsedArgs {
-  enum class Action : std::uint8_t { Run, Help, Version, Usage };
-  Action action = Action::Usage;
+  enum class Action : std::uint8_t { Run, Help, Version };
+  Action action = Action::Run;
   CliOptions options;
-  // Action::Usage: what is wrong, one line without the program's name.
-  std::string error;
 };
 
-ParsedArgs ParseArgs(const std::vector<std::string>& args);
+// What is wrong with the arguments.
+enum class UsageProblem : std::uint8_t {
+  UnknownOption,  // an option this program does not have
+  BadValue,       // an option's value is missing, not wanted, or not what it takes
+  NoCommand,
+  UnknownCommand,
+  Words,          // too many words, or a missing FILE
+  NotForCommand,  // an option that does not apply to the command
+};
+// `detail`: one line without the program's name.
+using UsageError = Reason<UsageProblem>;
+
+Result<ParsedArgs, UsageError> ParseArgs(const std::vector<std::string>& args);
 
 // The command's name as typed ("update", "backup", ...).
 const char* CommandName(Command command);

@@ -19,61 +19,56 @@ constexpr std::size_t kImageAlignment = 16;
 
 }  // namespace
 
-bool LoadImageFile(const std::string& path, bool force, std::vector<std::uint8_t>& bytes,
-                   std::string& error) {
+Result<std::vector<std::uint8_t>, FileFailure> LoadImageFile(const std::string& path, bool force) {
+  using enum FileProblem;
   std::error_code ec;
   if (fs::is_directory(fs::path(path), ec)) {
-    error = Quoted(path) + " is a folder, not an image file";
-    return false;
+    return Fail(FileFailure{Folder, Quoted(path) + " is a folder, not an image file"});
   }
   std::ifstream in(fs::path(path), std::ios::binary);
-  if (!in) {
-    error = "cannot read the image file " + Quoted(path);
-    return false;
-  }
+  if (!in) return Fail(FileFailure{Unreadable, "cannot read the image file " + Quoted(path)});
   // One byte more than an image may hold is enough to tell that it is too long.
-  bytes.assign(kEepromSize + 1, 0);
+  std::vector<std::uint8_t> bytes(kEepromSize + 1, 0);
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (in.bad()) {
-    error = "cannot read the image file " + Quoted(path);
-    return false;
-  }
+  if (in.bad()) return Fail(FileFailure{Unreadable, "cannot read the image file " + Quoted(path)});
   bytes.resize(static_cast<std::size_t>(in.gcount()));
   if (bytes.empty() || bytes.size() > kEepromSize || bytes.size() % kImageAlignment != 0) {
-    error = Quoted(path) +
+    return Fail(FileFailure{
+        BadLength,
+        Quoted(path) +
             (bytes.size() > kEepromSize ? " holds more than 16384 bytes"
                                         : " holds " + std::to_string(bytes.size()) + " bytes") +
-            "; an image is 1 to 16384 bytes, a multiple of 16";
-    return false;
+            "; an image is 1 to 16384 bytes, a multiple of 16"});
   }
   if (!force && !ImageVersionLine(bytes)) {
-    error = Quoted(path) +
-            " has no version header; if it is a backup to restore, add --force to write it";
-    return false;
+    return Fail(FileFailure{
+        NoHeader,
+        Quoted(path) +
+            " has no version header; if it is a backup to restore, add --force to write it"});
   }
-  return true;
+  return bytes;
 }
 
-bool CheckBackupTarget(const std::string& path, bool force, std::string& error) {
+Status<FileFailure> CheckBackupTarget(const std::string& path, bool force) {
   std::error_code ec;
   const fs::path target = fs::path(path);
   if (fs::is_directory(target, ec)) {
-    error = Quoted(path) + " is a folder; name the backup file";
-    return false;
+    return Fail(
+        FileFailure{FileProblem::Folder, Quoted(path) + " is a folder; name the backup file"});
   }
   if (fs::exists(target, ec) && !force) {
-    error = Quoted(path) + " exists; add --force to overwrite it";
-    return false;
+    return Fail(
+        FileFailure{FileProblem::Exists, Quoted(path) + " exists; add --force to overwrite it"});
   }
   const fs::path folder = target.parent_path();
   if (!folder.empty() && !fs::is_directory(folder, ec)) {
-    error = "the folder of " + Quoted(path) + " does not exist";
-    return false;
+    return Fail(
+        FileFailure{FileProblem::NoFolder, "the folder of " + Quoted(path) + " does not exist"});
   }
-  return true;
+  return Done{};
 }
 
-bool SaveBackup(const std::string& path, std::span<const std::uint8_t> data, std::string& error) {
+Status<FileFailure> SaveBackup(const std::string& path, std::span<const std::uint8_t> data) {
   const fs::path target = fs::path(path);
   fs::path temporary = target;
   temporary += ".part";
@@ -85,8 +80,8 @@ bool SaveBackup(const std::string& path, std::span<const std::uint8_t> data, std
     out.close();
     if (!out) {
       fs::remove(temporary, ec);
-      error = "cannot write the backup file " + Quoted(path);
-      return false;
+      return Fail(
+          FileFailure{FileProblem::NotWritten, "cannot write the backup file " + Quoted(path)});
     }
   }
   fs::rename(temporary, target, ec);
@@ -98,10 +93,10 @@ bool SaveBackup(const std::string& path, std::span<const std::uint8_t> data, std
   if (ec) {
     const std::string why = ec.message();
     fs::remove(temporary, ec);
-    error = "cannot write the backup file " + Quoted(path) + ": " + why;
-    return false;
+    return Fail(FileFailure{FileProblem::NotWritten,
+                            "cannot write the backup file " + Quoted(path) + ": " + why});
   }
-  return true;
+  return Done{};
 }
 
 }  // namespace quarnel::cli

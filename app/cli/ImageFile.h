@@ -7,19 +7,34 @@
 #include <string>
 #include <vector>
 
+#include "base/Result.h"
+
 namespace quarnel::cli {
 
+enum class FileProblem : std::uint8_t {
+  Folder,      // a folder was named where a file was wanted
+  Unreadable,  // the image file cannot be read
+  BadLength,   // not 1..16384 bytes, a multiple of 16
+  NoHeader,    // no version header, and no --force
+  Exists,      // the backup file exists, and no --force
+  NoFolder,    // the backup file's folder does not exist
+  NotWritten,  // the backup file could not be written
+};
+// `detail`: one line, naming the file.
+using FileFailure = Reason<FileProblem>;
+
+// The type the result's reason gives every problem with a file.
+inline constexpr const char* kFileReasonWord = "file";
+
 // Reads an image: 1..16384 bytes, a multiple of 16, with a version header unless `force`.
-// False with `error` (one line) otherwise.
-bool LoadImageFile(const std::string& path, bool force, std::vector<std::uint8_t>& bytes,
-                   std::string& error);
+Result<std::vector<std::uint8_t>, FileFailure> LoadImageFile(const std::string& path, bool force);
 
 // Whether a backup may be written to `path`: its folder exists, and it does not exist
 // unless `force`.
-bool CheckBackupTarget(const std::string& path, bool force, std::string& error);
+Status<FileFailure> CheckBackupTarget(const std::string& path, bool force);
 
 // Writes `data` to a temporary file in the same folder, then renames it to `path`, so that
 // `path` appears only when complete. The temporary file is removed on failure.
-bool SaveBackup(const std::string& path, std::span<const std::uint8_t> data, std::string& error);
+Status<FileFailure> SaveBackup(const std::string& path, std::span<const std::uint8_t> data);
 
 }  // namespace quarnel::cli

@@ -9,6 +9,7 @@
 #include "emulated/EmulatedBus.h"
 #include "engine/ImageVersion.h"
 #include "resources/resource.h"
+#include "tests/support/DialogProbe.h"
 #include "tests/support/HeadlessWindow.h"
 
 namespace quarnel {
@@ -18,6 +19,7 @@ using emulated::Device;
 using emulated::EmulatedBus;
 using emulated::Faults;
 using testing::HeadlessWindow;
+using testing::PhaseRunning;
 
 const std::string kImageLine = "Ver. 23.07.0110.0001  2014-01-20.[0]  Product [Async.]";
 
@@ -244,7 +246,7 @@ TEST(FwUpdateDlg, SilentDeviceBlinksAndExitComesBackByCountdown) {
     rig.dlg->OnTimer(1);
     rig.dlg->OnExit();
     EXPECT_EQ(rig.window.closedWith, IDC_EXIT);
-    EXPECT_FALSE(rig.dlg->busy());
+    EXPECT_FALSE(PhaseRunning(*rig.dlg));
     EXPECT_EQ(rig.dlg->outcome(), Outcome::Stopped);
   }
 }
@@ -254,11 +256,11 @@ TEST(FwUpdateDlg, CancelIsIgnoredWhileExitIsLocked) {
   rig.dlg->OnStartUpdate();
   rig.dlg->OnCancel();
   EXPECT_EQ(rig.window.closedWith, -1);
-  EXPECT_TRUE(rig.dlg->busy());
+  EXPECT_TRUE(PhaseRunning(*rig.dlg));
   for (int i = 0; i < 3001; ++i) rig.dlg->OnTimer(UPDATE_TIMER_ID);
   rig.dlg->OnCancel();
   EXPECT_EQ(rig.window.closedWith, IDC_EXIT);
-  EXPECT_FALSE(rig.dlg->busy());
+  EXPECT_FALSE(PhaseRunning(*rig.dlg));
 }
 
 TEST(FwUpdateDlg, StopWorkerWithNothingRunning) {
@@ -678,10 +680,10 @@ TEST(FwUpdateDlg, ExitDoesNotWaitOutAPendingRead) {
   dlg.OnStartUpdate();
   while (rig.device->requests() < 11) std::this_thread::yield();
   for (int i = 0; i < 3001; ++i) dlg.OnUpdateTimer();
-  EXPECT_TRUE(dlg.busy());  // silent, not lost: the designed blinking
+  EXPECT_TRUE(PhaseRunning(dlg));  // silent, not lost: the designed blinking
   dlg.OnExit();
   EXPECT_EQ(dlg.outcome(), Outcome::Stopped);
-  EXPECT_FALSE(dlg.busy());
+  EXPECT_FALSE(PhaseRunning(dlg));
 }
 
 // Alternate framing: one duplicated answer puts the program one answer ahead; with the last

@@ -20,6 +20,7 @@
 
 #include "app/ExitCodes.h"
 #include "app/FwUpdateDlg.h"
+#include "app/cli/Verdict.h"
 #include "emulated/EmulatedBus.h"
 #include "engine/Products.h"
 #include "resources/resource.h"
@@ -67,22 +68,12 @@ Faults FaultsFor(Cut cut, std::uint32_t n) {
   return {};
 }
 
-// The command line's exit code for how a run ended (the contract of both programs).
-int ExitCodeOf(Outcome outcome, Phase phase) {
-  switch (outcome) {
-    case Outcome::UpdateOk:
-      return kExitOk;
-    case Outcome::VerifyFailed:
-      return kExitVerifyFailed;
-    case Outcome::ConnectFailed:
-      return kExitNoDevice;
-    case Outcome::ReadBackConnectFailed:
-      return kExitNotVerified;
-    case Outcome::LinkLost:
-      return phase == Phase::Write ? kExitStoppedAnswering : kExitNotVerified;
-    default:
-      return -1;
-  }
+// The command line's exit code for how an update ended (the contract of both programs).
+int ExitCodeOf(const RunResult& result) {
+  cli::RunEnd end;
+  end.command = cli::Command::Update;
+  end.result = result;
+  return cli::Judge(end).code;
 }
 
 std::uint32_t RequestsPerPhase(std::uint16_t pid) {
@@ -119,7 +110,7 @@ struct Verdict {
 };
 
 // One update with the unit failing at request n; a unit gone silent is stopped as the command
-// line's --timeout would stop it.
+// line's --timeout stops it.
 Verdict RunOnce(std::uint16_t pid, Cut cut, std::uint32_t n) {
   auto device = std::make_shared<Device>(pid, FaultsFor(cut, n));
   emulated::EmulatedBus bus(device);
@@ -137,20 +128,18 @@ Verdict RunOnce(std::uint16_t pid, Cut cut, std::uint32_t n) {
   while (window.TimerRunning(UPDATE_TIMER_ID)) {
     // The first request it does not answer has come: the phase can never end by itself.
     if (cut == Cut::Silent && device->requests() > n) {
-      const Phase phase = dlg.phase();
-      dlg.StopWorker();
-      v.code = phase == Phase::Write ? kExitStoppedAnswering : kExitNotVerified;
+      dlg.Abort(AbortReason::TimedOut);
       break;
     }
     if (std::chrono::steady_clock::now() > guard) {
       v.hung = true;
-      dlg.StopWorker();
+      dlg.Abort(AbortReason::TimedOut);
       break;
     }
     dlg.OnUpdateTimer();
     std::this_thread::yield();
   }
-  if (v.code < 0 && !v.hung) v.code = ExitCodeOf(dlg.outcome(), dlg.result().phase);
+  if (!v.hung) v.code = ExitCodeOf(dlg.result());
   v.outcome = std::to_string(static_cast<int>(dlg.outcome()));
   const auto eeprom = device->Eeprom();
   v.imageWritten = std::equal(FirmwareImage().begin(), FirmwareImage().end(), eeprom.begin());

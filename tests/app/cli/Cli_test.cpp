@@ -562,20 +562,24 @@ TEST(Cli, HelpFitsEightyColumnsAndNamesEveryFault) {
 }
 
 TEST(CliOptions, NumbersAndPlacement) {
-  const ParsedArgs p = ParseArgs({"--timeout=2.5", "backup", "--force", "out.bin",
-                                  "--simulate=0x2004", "--device=emulated:2004"});
-  ASSERT_EQ(p.action, ParsedArgs::Action::Run) << p.error;
-  EXPECT_EQ(p.options.command, Command::Backup);
-  EXPECT_EQ(p.options.backupFile, "out.bin");
-  EXPECT_DOUBLE_EQ(p.options.timeoutSeconds, 2.5);
-  EXPECT_EQ(p.options.shared.simulateProduct, 0x2004);
-  EXPECT_TRUE(p.options.force);
+  const auto p = ParseArgs({"--timeout=2.5", "backup", "--force", "out.bin", "--simulate=0x2004",
+                            "--device=emulated:2004"});
+  ASSERT_TRUE(p.ok()) << p.error().detail;
+  ASSERT_EQ(p->action, ParsedArgs::Action::Run);
+  EXPECT_EQ(p->options.command, Command::Backup);
+  EXPECT_EQ(p->options.backupFile, "out.bin");
+  EXPECT_DOUBLE_EQ(p->options.timeoutSeconds, 2.5);
+  EXPECT_EQ(p->options.shared.simulateProduct, 0x2004);
+  EXPECT_TRUE(p->options.force);
   // After --, a word that looks like an option is a file name.
-  const ParsedArgs file = ParseArgs({"backup", "--", "--odd.bin"});
-  ASSERT_EQ(file.action, ParsedArgs::Action::Run) << file.error;
-  EXPECT_EQ(file.options.backupFile, "--odd.bin");
+  const auto file = ParseArgs({"backup", "--", "--odd.bin"});
+  ASSERT_TRUE(file.ok()) << file.error().detail;
+  ASSERT_EQ(file->action, ParsedArgs::Action::Run);
+  EXPECT_EQ(file->options.backupFile, "--odd.bin");
   // Wrappers that always pass a time limit may list units too.
-  EXPECT_EQ(ParseArgs({"--timeout=5", "list"}).action, ParsedArgs::Action::Run);
+  const auto list = ParseArgs({"--timeout=5", "list"});
+  ASSERT_TRUE(list.ok());
+  EXPECT_EQ(list->action, ParsedArgs::Action::Run);
 }
 
 TEST(ProgressLine, FitsEveryWidth) {
@@ -613,7 +617,6 @@ TEST(Verdict, ExitCodesFromTheOutlet) {
     Command command;
     Outcome outcome;
     Phase phase;
-    Stop stop;
     hid::FailureKind kind;
     int code;
     const char* line;
@@ -627,26 +630,26 @@ TEST(Verdict, ExitCodesFromTheOutlet) {
   const char* fail = "FW UPDATE FAIL!";
   const char* connect = "Fail to connect device!";
   for (const Case c : {
-           Case{U, UpdateOk, R, Stop::None, K::None, kExitOk, "FW UPDATE OK!"},
-           Case{U, LinkLost, W, Stop::None, K::Gone, kExitStoppedAnswering, fail},
-           Case{U, LinkLost, R, Stop::None, K::Gone, kExitNotVerified, fail},
-           Case{V, LinkLost, R, Stop::None, K::IoError, kExitStoppedAnswering, connect},
-           Case{U, LockFailed, W, Stop::None, K::None, kExitInternal, connect},
-           Case{U, Busy, W, Stop::None, K::None, kExitBusy, connect},
-           Case{U, ConnectFailed, W, Stop::None, K::InUse, kExitBusy, connect},
-           Case{U, ConnectFailed, W, Stop::None, K::PermissionDenied, kExitNoPermission, connect},
-           Case{U, ConnectFailed, W, Stop::None, K::UnsupportedReports, kExitNoDevice, connect},
-           Case{Command::Backup, ConnectFailed, W, Stop::None, K::NotFound, kExitNoDevice, connect},
-           Case{U, ReadBackConnectFailed, R, Stop::None, K::NotFound, kExitNotVerified, connect},
-           Case{U, WorkerFailed, W, Stop::None, K::OutOfResources, kExitInternal, fail},
-           Case{U, Running, W, Stop::Timeout, K::None, kExitStoppedAnswering, fail},
-           Case{U, Running, R, Stop::Timeout, K::None, kExitNotVerified, fail},
-           Case{U, Running, W, Stop::Interrupt, K::None, kExitInterrupted, fail},
-           Case{U, Running, R, Stop::Interrupt, K::None, kExitNotVerified, fail},
-           Case{V, Running, R, Stop::Interrupt, K::None, kExitInterrupted, connect},
-           Case{Command::Version, VersionFailed, W, Stop::Timeout, K::None, kExitStoppedAnswering,
+           Case{U, UpdateOk, R, K::None, kExitOk, "FW UPDATE OK!"},
+           Case{U, LinkLost, W, K::Gone, kExitStoppedAnswering, fail},
+           Case{U, LinkLost, R, K::Gone, kExitNotVerified, fail},
+           Case{V, LinkLost, R, K::IoError, kExitStoppedAnswering, connect},
+           Case{U, LockFailed, W, K::None, kExitInternal, connect},
+           Case{U, Busy, W, K::None, kExitBusy, connect},
+           Case{U, ConnectFailed, W, K::InUse, kExitBusy, connect},
+           Case{U, ConnectFailed, W, K::PermissionDenied, kExitNoPermission, connect},
+           Case{U, ConnectFailed, W, K::UnsupportedReports, kExitNoDevice, connect},
+           Case{Command::Backup, ConnectFailed, W, K::NotFound, kExitNoDevice, connect},
+           Case{U, ReadBackConnectFailed, R, K::NotFound, kExitNotVerified, connect},
+           Case{U, WorkerFailed, W, K::OutOfResources, kExitInternal, fail},
+           Case{U, TimedOut, W, K::None, kExitStoppedAnswering, fail},
+           Case{U, TimedOut, R, K::None, kExitNotVerified, fail},
+           Case{U, Interrupted, W, K::None, kExitInterrupted, fail},
+           Case{U, Interrupted, R, K::None, kExitNotVerified, fail},
+           Case{V, Interrupted, R, K::None, kExitInterrupted, connect},
+           Case{Command::Version, TimedOut, W, K::None, kExitStoppedAnswering,
                 "Fail to get firmware version!"},
-           Case{Command::Version, VersionFailed, W, Stop::None, K::None, kExitVerifyFailed,
+           Case{Command::Version, VersionFailed, W, K::None, kExitVerifyFailed,
                 "Fail to get firmware version!"},
        }) {
     RunEnd end;
@@ -654,10 +657,8 @@ TEST(Verdict, ExitCodesFromTheOutlet) {
     end.result.outcome = c.outcome;
     end.result.phase = c.phase;
     end.result.failure.kind = c.kind;
-    end.phase = c.phase;
-    end.stop = c.stop;
     const Verdict v = Judge(end);
-    EXPECT_EQ(v.code, c.code) << static_cast<int>(c.outcome) << " " << static_cast<int>(c.stop);
+    EXPECT_EQ(v.code, c.code) << static_cast<int>(c.outcome) << " " << static_cast<int>(c.phase);
     EXPECT_EQ(v.line, c.line) << static_cast<int>(c.outcome);
   }
 }
