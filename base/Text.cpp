@@ -16,9 +16,7 @@ bool ParseNumber(std::string_view text, std::uint32_t& value, int base) {
 }
 
 std::string IdPair(std::uint16_t vendorId, std::uint16_t productId) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%04x:%04x", unsigned{vendorId}, unsigned{productId});
-  return text;
+  return Hex4(vendorId) + ":" + Hex4(productId);
 }
 
 std::string Quoted(std::string_view arg) {

@@ -11,7 +11,7 @@ namespace quarnel {
 // spaces or other characters; false when the text is not such a number or does not fit.
 bool ParseNumber(std::string_view text, std::uint32_t& value, int base = 10);
 
-// "1852:7029": a vendor and product ID pair in lower-case hex.
+// "1852:7029": a vendor and product ID pair, each as Hex4 writes it.
 std::string IdPair(std::uint16_t vendorId, std::uint16_t productId);
 
 // An argument as messages quote it: in single quotes, cut to 32 characters and "..." when it

@@ -94,7 +94,10 @@ constexpr Row kCatchAll = {kRun,     None,          kAny,       kAnyPhase,
                            nullptr};
 
 // The first row that matches an end decides everything about it; more particular rows come
-// before the general ones.
+// before the general ones. Columns: what it matches (settled, outcome, commands, phase, also),
+// then the exit code, the JSON outcome word, the last stdout line, whether the comparison's
+// line comes first, the message for stderr (where from, its text), the reason (where from,
+// its type).
 constexpr std::array<Row, 34> kTable = {{
     // The time limit and interruptions: by what the unit may hold.
     {kRun, TimedOut, kUpdate, kW, kNothing, kExitStoppedAnswering, "stopped-answering",

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -146,6 +147,7 @@ TEST(FwUpdateDlg, FullUpdateUnderEachProduct) {
     EXPECT_EQ(rig.window.colours[IDC_STATUS], kDarkGreen);
     EXPECT_TRUE(rig.window.messages.empty());
     EXPECT_EQ(rig.dlg->outcome(), Outcome::UpdateOk);
+    EXPECT_EQ(rig.dlg->result().eeprom, Eeprom::Matches);
     EXPECT_TRUE(rig.EepromHoldsImage());
     const auto& p = rig.window.progressHistory;
     EXPECT_NE(std::find(p.begin(), p.end(), 50), p.end());
@@ -170,6 +172,10 @@ TEST(FwUpdateDlg, OneCorruptByteGivesOneMessageAndFail) {
     EXPECT_EQ(rig.window.texts[IDC_STATUS], "FW UPDATE FAIL!");
     EXPECT_EQ(rig.window.colours[IDC_STATUS], kDarkRed);
     EXPECT_EQ(rig.dlg->outcome(), Outcome::VerifyFailed);
+    // The comparison the verdict came from, for front ends that say more.
+    EXPECT_EQ(rig.dlg->result().eeprom, Eeprom::Differs);
+    EXPECT_EQ(rig.dlg->result().difference.count, 1u);
+    EXPECT_EQ(rig.dlg->result().difference.first, address);
   }
 }
 
@@ -206,6 +212,7 @@ TEST(FwUpdateDlg, DeviceGoneBeforeReadBackGivesNoVerdict) {
   EXPECT_EQ(rig.window.texts[IDC_STATUS], "Fail to connect device!");
   EXPECT_EQ(rig.window.colours[IDC_STATUS], kDarkRed);
   EXPECT_EQ(rig.dlg->outcome(), Outcome::ReadBackConnectFailed);
+  EXPECT_EQ(rig.dlg->result().eeprom, Eeprom::NotVerified);
   EXPECT_EQ(rig.window.progress, 50);
   EXPECT_TRUE(rig.EepromHoldsImage());
 }
@@ -248,6 +255,37 @@ TEST(FwUpdateDlg, SilentDeviceBlinksAndExitComesBackByCountdown) {
     EXPECT_EQ(rig.window.closedWith, IDC_EXIT);
     EXPECT_FALSE(PhaseRunning(*rig.dlg));
     EXPECT_EQ(rig.dlg->outcome(), Outcome::Stopped);
+  }
+}
+
+// A front end with no one at the window hands the dialog a stall limit and an interrupt flag:
+// the run ends by itself, with its reason, the worker stopped and the buttons free.
+TEST(FwUpdateDlg, StallLimitAndInterruptEndTheRun) {
+  for (const bool interrupt : {false, true}) {
+    SCOPED_TRACE(interrupt);
+    std::atomic<bool> flag{false};
+    EmulatedBus bus(std::make_shared<Device>(0x7029, Faults{.silentAfter = 0}));
+    DialogOptions o = FastOptions(bus);
+    o.readTimeoutMs = 600000;
+    if (interrupt) {
+      o.interrupt = &flag;
+    } else {
+      o.stallLimit = std::chrono::nanoseconds(1);
+    }
+    HeadlessWindow window;
+    CFwUpdateDlg dlg(window, o);
+    dlg.OnInitDialog();
+    dlg.OnStartUpdate();
+    dlg.OnUpdateTimer();
+    flag = true;
+    for (int i = 0; i < 1000 && dlg.outcome() == Outcome::Running; ++i) dlg.OnUpdateTimer();
+    EXPECT_EQ(dlg.outcome(), interrupt ? Outcome::Interrupted : Outcome::TimedOut);
+    EXPECT_EQ(dlg.result().phase, Phase::Write);
+    EXPECT_EQ(dlg.result().eeprom, Eeprom::PartlyWritten);
+    EXPECT_FALSE(PhaseRunning(dlg));
+    EXPECT_FALSE(window.TimerRunning(UPDATE_TIMER_ID));
+    EXPECT_TRUE(window.enabled[IDC_START_UPDATE]);
+    EXPECT_EQ(window.texts[IDC_STATUS], "FW UPDATE FAIL!");
   }
 }
 
@@ -659,6 +697,8 @@ TEST(FwUpdateDlg, LostUnitEndsTheRunOnTheNextTick) {
     dlg.OnUpdateTimer();
     EXPECT_EQ(dlg.outcome(), Outcome::LinkLost);
     EXPECT_EQ(dlg.result().phase, c.phase);
+    EXPECT_EQ(dlg.result().eeprom,
+              c.phase == Phase::Write ? Eeprom::PartlyWritten : Eeprom::NotVerified);
     EXPECT_EQ(window.messages,
               std::vector<std::string>{c.phase == Phase::Write ? duringWrite : duringReadBack});
     EXPECT_EQ(window.texts[IDC_STATUS], "FW UPDATE FAIL!");

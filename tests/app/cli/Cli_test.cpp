@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "app/RunLock.h"
@@ -303,6 +304,8 @@ TEST(Cli, VersionInfoAndList) {
   // Another product of the same vendor is listed, but not as something to update.
   const CliRun other = Cli({"--simulate=1234", "list"});
   EXPECT_EQ(other.out, "emulated:1234  1852:1234  not a unit this program updates  ok\n");
+  // IDs print as the dialog's ID fields show them: upper-case hex.
+  EXPECT_NE(Cli({"--simulate=abcd", "list"}).out.find("  1852:ABCD  "), std::string::npos);
 }
 
 TEST(Cli, VerifySendsNoWriteRequest) {
@@ -559,6 +562,19 @@ TEST(Cli, HelpFitsEightyColumnsAndNamesEveryFault) {
        {"  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  5 ", "  6 ", "  64 ", "  70 ", "  77 "}) {
     EXPECT_NE(r.out.find(code), std::string::npos) << code;
   }
+  // The exit codes the help lists are those of the outcome table, no more and no fewer.
+  std::set<int> listed;
+  const auto lines = r.OutLines();
+  auto line = std::find(lines.begin(), lines.end(), "Exit codes:");
+  ASSERT_NE(line, lines.end());
+  for (++line; line != lines.end(); ++line) {
+    if (line->size() > 2 && line->substr(0, 2) == "  " && std::isdigit(line->at(2)) != 0) {
+      listed.insert(std::stoi(*line));
+    }
+  }
+  std::set<int> table;
+  for (const OutcomeWords& row : OutcomeTable()) table.insert(row.code);
+  EXPECT_EQ(listed, table);
 }
 
 TEST(CliOptions, NumbersAndPlacement) {
