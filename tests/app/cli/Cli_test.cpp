@@ -499,6 +499,12 @@ TEST(Cli, JsonLinesCarryTheirFields) {
   EXPECT_EQ(failed.at("code"), "2");
   EXPECT_EQ(failed.at("reason.type"), "not-found");
   EXPECT_EQ(failed.at("unit"), "null");
+  // A reason is why, not the outcome again.
+  const CliRun named = Cli({"--json", "--simulate", "--device=emulated:none", "update"});
+  const auto unnamed = ParseJson(named.OutLines().back(), ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(unnamed.at("outcome"), "no-unit");
+  EXPECT_EQ(unnamed.at("reason.type"), "not-found");
 
   const CliRun list = Cli({"--json", "--simulate", "list"});
   EXPECT_EQ(ParseJson(list.OutLines().at(0), ok).at("access"), "ok");
