@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "app/DialogEvents.h"
 #include "app/cli/CliOptions.h"

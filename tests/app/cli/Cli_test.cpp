@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -574,7 +575,8 @@ TEST(Cli, HelpFitsEightyColumnsAndNamesEveryFault) {
   auto line = std::find(lines.begin(), lines.end(), "Exit codes:");
   ASSERT_NE(line, lines.end());
   for (++line; line != lines.end(); ++line) {
-    if (line->size() > 2 && line->substr(0, 2) == "  " && std::isdigit(line->at(2)) != 0) {
+    if (line->size() > 2 && line->substr(0, 2) == "  " &&
+        std::isdigit(static_cast<unsigned char>(line->at(2))) != 0) {
       listed.insert(std::stoi(*line));
     }
   }
