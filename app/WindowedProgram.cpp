@@ -63,7 +63,8 @@ Session::Session(const SharedOptions& options, DialogWindow& window) : bus_(Make
   if (!options.reportFile.empty()) {
     report_ = std::make_unique<ReportingWindow>(window, options.reportFile);
     if (!report_->Ok()) {
-      error_ = "quarnel-fwupdate: cannot write the report file '" + options.reportFile + "'\n";
+      error_ =
+          "quarnel-fwupdate: cannot write the report file '" + Shown(options.reportFile) + "'\n";
       return;
     }
     shown = report_.get();

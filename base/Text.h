@@ -1,7 +1,9 @@
-// Small text helpers shared by every part of the program: number parsing and formatting.
+// Small text helpers shared by every part of the program: number parsing and formatting, and
+// the one rule for showing text that comes from outside the program.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,8 +16,26 @@ bool ParseNumber(std::string_view text, std::uint32_t& value, int base = 10);
 // "1852:7029": a vendor and product ID pair, each as Hex4 writes it.
 std::string IdPair(std::uint16_t vendorId, std::uint16_t productId);
 
-// An argument as messages quote it: in single quotes, cut to 32 characters and "..." when it
-// is longer than 64, control characters shown as '?', so the message stays one short line.
+// One character of valid UTF-8: its code point and how many bytes it takes.
+struct Utf8Char {
+  char32_t code = 0;
+  std::size_t length = 0;
+};
+
+// The character at the start of `text`, when it begins with a valid UTF-8 sequence: the
+// shortest form, no surrogate, at most U+10FFFF. nullopt when it does not (or `text` is empty).
+std::optional<Utf8Char> DecodeUtf8(std::string_view text);
+
+// Text from outside the program (a file name, a path, an option value) as every message and
+// result line shows it: each byte of a C0 control (below 0x20), of DEL (0x7F), of a C1
+// control (U+0080..U+009F, written c2 80..c2 9f in UTF-8) and each byte that is not part of
+// valid UTF-8 (a lone 0x9B among them) becomes '?'; the rest, other characters of any script
+// included, is shown as it is. One byte in, one byte out, so no name can move the cursor,
+// start an escape sequence or end a line.
+std::string Shown(std::string_view text);
+
+// An argument as messages quote it: Shown, in single quotes, cut to at most 32 bytes (at a
+// character's end) and "..." when it is longer than 64, so the message stays one short line.
 std::string Quoted(std::string_view arg);
 
 // "7029": four upper-case hex digits.

@@ -440,7 +440,7 @@ std::optional<std::string> SaveBackupFile(const CliOptions& o, Output& out, RunE
   const std::vector<std::uint8_t>& data = end.result.readBack;
   std::optional<std::string> version = ImageVersionLine(data);
   out.Image(version, data.size(), o.backupFile);
-  if (auto saved = SaveBackup(o.backupFile, data); !saved) {
+  if (auto saved = SaveBackup(o.backupFile, o.force, data); !saved) {
     end.settled = Settled::FileNotWritten;
     end.found = FileReason(saved.error());
   }

@@ -7,8 +7,9 @@
 
 namespace quarnel::cli {
 
-// Ctrl-C and the like raise `interrupted`; output that can no longer be written (a closed
-// pipe, a hung-up terminal) neither kills the program nor ends the run.
+// Ctrl-C and the like raise `interrupted`, whatever the parent left blocked; output that can
+// no longer be written (a closed pipe, a hung-up terminal) neither kills the program nor ends
+// the run. Called before any thread starts.
 void InstallInterruptHandlers(std::atomic<bool>& interrupted);
 
 // The width of the terminal on stderr in columns; 0 when unknown.

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "app/cli/CliOptions.h"
+#include "app/cli/SafeFile.h"
 #include "base/Text.h"
 #include "engine/ImageVersion.h"
 #include "engine/Reports.h"
@@ -49,52 +50,46 @@ Result<std::vector<std::uint8_t>, FileFailure> LoadImageFile(const std::string& 
   return bytes;
 }
 
+namespace {
+
+// The writer's reason as a problem with a file.
+FileFailure AsFileFailure(WriteFailure failure) {
+  using enum WriteProblem;
+  FileProblem problem = FileProblem::NotWritten;
+  switch (failure.kind) {
+    case Exists:
+      problem = FileProblem::Exists;
+      break;
+    case Folder:
+      problem = FileProblem::Folder;
+      break;
+    case NotAFile:
+      problem = FileProblem::NotAFile;
+      break;
+    case NoFolder:
+      problem = FileProblem::NoFolder;
+      break;
+    case CannotCreate:
+    case WriteFailed:
+    case CannotReplace:
+      break;
+  }
+  return FileFailure{problem, std::move(failure.detail)};
+}
+
+}  // namespace
+
 Status<FileFailure> CheckBackupTarget(const std::string& path, bool force) {
-  std::error_code ec;
-  const fs::path target = fs::path(path);
-  if (fs::is_directory(target, ec)) {
-    return Fail(
-        FileFailure{FileProblem::Folder, Quoted(path) + " is a folder; name the backup file"});
-  }
-  if (fs::exists(target, ec) && !force) {
-    return Fail(
-        FileFailure{FileProblem::Exists, Quoted(path) + " exists; add --force to overwrite it"});
-  }
-  const fs::path folder = target.parent_path();
-  if (!folder.empty() && !fs::is_directory(folder, ec)) {
-    return Fail(
-        FileFailure{FileProblem::NoFolder, "the folder of " + Quoted(path) + " does not exist"});
+  if (auto checked = CheckFileTarget(path, force); !checked) {
+    return Fail(AsFileFailure(std::move(checked.error())));
   }
   return Done{};
 }
 
-Status<FileFailure> SaveBackup(const std::string& path, std::span<const std::uint8_t> data) {
-  const fs::path target = fs::path(path);
-  fs::path temporary = target;
-  temporary += ".part";
-  std::error_code ec;
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()),
-              static_cast<std::streamsize>(data.size()));
-    out.close();
-    if (!out) {
-      fs::remove(temporary, ec);
-      return Fail(
-          FileFailure{FileProblem::NotWritten, "cannot write the backup file " + Quoted(path)});
-    }
-  }
-  fs::rename(temporary, target, ec);
-  if (ec && fs::exists(target)) {
-    // Where renaming does not replace a file (--force on some systems), remove it first.
-    fs::remove(target, ec);
-    fs::rename(temporary, target, ec);
-  }
-  if (ec) {
-    const std::string why = ec.message();
-    fs::remove(temporary, ec);
-    return Fail(FileFailure{FileProblem::NotWritten,
-                            "cannot write the backup file " + Quoted(path) + ": " + why});
+Status<FileFailure> SaveBackup(const std::string& path, bool force,
+                               std::span<const std::uint8_t> data) {
+  if (auto saved = WriteFileSafely(path, data, force); !saved) {
+    return Fail(AsFileFailure(std::move(saved.error())));
   }
   return Done{};
 }

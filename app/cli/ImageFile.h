@@ -16,9 +16,10 @@ enum class FileProblem : std::uint8_t {
   Unreadable,  // the image file cannot be read
   BadLength,   // not 1..16384 bytes, a multiple of 16
   NoHeader,    // no version header, and no --force
-  Exists,      // the backup file exists, and no --force
+  Exists,      // something is at the backup file's name (a link too), and no --force
+  NotAFile,    // a device, FIFO or socket is at the backup file's name: never replaced
   NoFolder,    // the backup file's folder does not exist
-  NotWritten,  // the backup file could not be written
+  NotWritten,  // the backup file could not be created, written, flushed or renamed
 };
 // `detail`: one line, naming the file.
 using FileFailure = Reason<FileProblem>;
@@ -29,12 +30,16 @@ inline constexpr const char* kFileReasonWord = "file";
 // Reads an image: 1..16384 bytes, a multiple of 16, with a version header unless `force`.
 Result<std::vector<std::uint8_t>, FileFailure> LoadImageFile(const std::string& path, bool force);
 
-// Whether a backup may be written to `path`: its folder exists, and it does not exist
-// unless `force`.
+// Whether a backup may be written to `path`: its folder exists, and nothing is at `path` (a
+// link counts, wherever it leads), or with `force` a file or a link. A folder, device, FIFO or
+// socket is refused even with `force`. Looks only; CheckFileTarget (app/cli/SafeFile.h).
 Status<FileFailure> CheckBackupTarget(const std::string& path, bool force);
 
-// Writes `data` to a temporary file in the same folder, then renames it to `path`, so that
-// `path` appears only when complete. The temporary file is removed on failure.
-Status<FileFailure> SaveBackup(const std::string& path, std::span<const std::uint8_t> data);
+// Writes `data` to `path` by WriteFileSafely (app/cli/SafeFile.h): a new file of a unique
+// name beside it, flushed, then renamed, so that `path` appears only when complete and on the
+// disk; what is at `path` is replaced only with `force`, and only if a file or a link. On
+// failure the detail is the reason for a person, with the system's words.
+Status<FileFailure> SaveBackup(const std::string& path, bool force,
+                               std::span<const std::uint8_t> data);
 
 }  // namespace quarnel::cli

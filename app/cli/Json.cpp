@@ -2,12 +2,22 @@
 
 #include <cstdio>
 
+#include "base/Text.h"
+
 namespace quarnel::cli {
 
 std::string JsonEscape(const std::string& text) {
   std::string out;
-  for (const char c : text) {
-    switch (c) {
+  out.reserve(text.size());
+  const std::string_view all(text);
+  for (std::size_t at = 0; at < all.size();) {
+    const auto c = DecodeUtf8(all.substr(at));
+    if (!c) {
+      out += "\\ufffd";  // a byte that is not part of valid UTF-8
+      ++at;
+      continue;
+    }
+    switch (c->code) {
       case '"':
         out += "\\\"";
         break;
@@ -21,14 +31,16 @@ std::string JsonEscape(const std::string& text) {
         out += "\\t";
         break;
       default:
-        if (static_cast<unsigned char>(c) < 0x20) {
+        // C0, DEL and C1 controls: valid JSON raw or not, never raw on a terminal.
+        if (c->code < 0x20 || (c->code >= 0x7F && c->code <= 0x9F)) {
           char esc[8];
-          std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
+          std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c->code));
           out += esc;
         } else {
-          out += c;
+          out.append(all.substr(at, c->length));
         }
     }
+    at += c->length;
   }
   return out;
 }

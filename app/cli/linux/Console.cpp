@@ -1,3 +1,4 @@
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -5,6 +6,7 @@
 #include <filesystem>
 
 #include "app/cli/Console.h"
+#include "base/Text.h"
 
 namespace quarnel::cli {
 
@@ -29,6 +31,13 @@ void InstallInterruptHandlers(std::atomic<bool>& interrupted) {
   // the run finish with its own exit code.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGHUP, SIG_IGN);
+  // A parent may have left these blocked (the mask is inherited across exec): Ctrl-C and
+  // SIGTERM would then never arrive. Called before any thread starts, so every thread of the
+  // program inherits the unblocked mask.
+  sigset_t wanted;
+  sigemptyset(&wanted);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&wanted, signal);
+  ::pthread_sigmask(SIG_UNBLOCK, &wanted, nullptr);
 }
 
 int StderrColumns() {
@@ -42,7 +51,7 @@ std::string PermissionAdvice(const std::string& path, std::uint16_t productId) {
   const bool installed =
       std::filesystem::exists("/lib/udev/rules.d/70-quarnel-audio.rules", error) ||
       std::filesystem::exists("/etc/udev/rules.d/70-quarnel-audio.rules", error);
-  return "this user may not open " + path + " (permission denied).\n" +
+  return "this user may not open " + Shown(path) + " (permission denied).\n" +
          UdevAdvice(productId, installed);
 }
 

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "app/cli/Console.h"
+#include "base/Text.h"
 
 namespace quarnel::cli {
 
@@ -28,7 +29,7 @@ int StderrColumns() {
 }
 
 std::string PermissionAdvice(const std::string& path, std::uint16_t) {
-  return "Windows refused this user access to " + path +
+  return "Windows refused this user access to " + Shown(path) +
          ". Close other programs that use the device, or run the update from the account that "
          "may use it.";
 }

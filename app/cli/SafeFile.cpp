@@ -1,0 +1,76 @@
+#include "app/cli/SafeFile.h"
+
+#include <random>
+
+#include "base/Text.h"
+
+namespace quarnel::cli {
+
+namespace {
+
+const char* NodeWords(NodeType type) {
+  switch (type) {
+    case NodeType::Folder:
+      return "a folder";
+    case NodeType::Device:
+      return "a device";
+    case NodeType::Fifo:
+      return "a FIFO (named pipe)";
+    case NodeType::Socket:
+      return "a socket";
+    default:
+      return "not a regular file";
+  }
+}
+
+}  // namespace
+
+const char* WriteProblemName(WriteProblem kind) {
+  switch (kind) {
+    case WriteProblem::Exists:
+      return "exists";
+    case WriteProblem::Folder:
+      return "folder";
+    case WriteProblem::NotAFile:
+      return "not-a-file";
+    case WriteProblem::NoFolder:
+      return "no-folder";
+    case WriteProblem::CannotCreate:
+      return "cannot-create";
+    case WriteProblem::WriteFailed:
+      return "write-failed";
+    case WriteProblem::CannotReplace:
+      return "cannot-replace";
+  }
+  return "unknown";
+}
+
+std::optional<WriteFailure> RefusalFor(const std::string& path, NodeType type, bool replace) {
+  switch (type) {
+    case NodeType::None:
+      return std::nullopt;
+    case NodeType::File:
+    case NodeType::Link:
+      if (replace) return std::nullopt;
+      return WriteFailure{WriteProblem::Exists,
+                          Quoted(path) + " exists; add --force to overwrite it"};
+    default: {
+      std::string words = Quoted(path) + " is " + NodeWords(type);
+      words += type == NodeType::Folder ? "; name a file in it"
+                                        : ", not a file; it is never replaced, even with --force";
+      return WriteFailure{type == NodeType::Folder ? WriteProblem::Folder : WriteProblem::NotAFile,
+                          std::move(words)};
+    }
+  }
+}
+
+std::string TemporaryName(const std::string& name) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937 random{std::random_device{}()};
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+  std::string out = name + ".";
+  for (int i = 0; i < 8; ++i) out += kLetters[pick(random)];
+  return out + ".part";
+}
+
+}  // namespace quarnel::cli

@@ -1,0 +1,203 @@
+// The safe file writer on Linux: every step relative to the folder's descriptor, so that the
+// folder cannot be swapped for another between the checks and the rename.
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include "app/cli/SafeFile.h"
+#include "base/Text.h"
+#include "base/linux/UniqueFd.h"
+
+namespace quarnel::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string SystemText(int error) {
+  return std::system_category().message(error);
+}
+
+WriteFailure Failure(WriteProblem kind, std::string words, int error) {
+  return WriteFailure{kind, std::move(words) + ": " + SystemText(error)};
+}
+
+NodeType TypeOf(const struct stat& st) {
+  switch (st.st_mode & S_IFMT) {
+    case S_IFREG:
+      return NodeType::File;
+    case S_IFLNK:
+      return NodeType::Link;
+    case S_IFDIR:
+      return NodeType::Folder;
+    case S_IFCHR:
+    case S_IFBLK:
+      return NodeType::Device;
+    case S_IFIFO:
+      return NodeType::Fifo;
+    case S_IFSOCK:
+      return NodeType::Socket;
+    default:
+      return NodeType::Other;
+  }
+}
+
+// The folder a path's file goes into, open; and the file's name in it.
+struct Target {
+  UniqueFd folder;
+  bool folderSyncable = true;  // opened for reading, so it can be flushed
+  std::string name;
+};
+
+Result<Target, WriteFailure> OpenTarget(const std::string& path) {
+  const fs::path p(path);
+  const std::string name = p.filename().string();
+  if (name.empty() || name == "." || name == "..") {
+    // "dir/", ".": the path names a folder, or nothing.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+      return Fail(*RefusalFor(path, NodeType::Folder, true));
+    }
+    return Fail(Failure(WriteProblem::NoFolder, "no folder " + Quoted(path), errno));
+  }
+  const std::string folderName = p.has_parent_path() ? p.parent_path().string() : ".";
+  Target target;
+  target.name = name;
+  target.folder.reset(::open(folderName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!target.folder.valid() && errno == EACCES) {
+    // A folder one may write in but not list: written into, though not flushed.
+    target.folder.reset(::open(folderName.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    target.folderSyncable = false;
+  }
+  if (!target.folder.valid()) {
+    const int error = errno;
+    const WriteProblem kind =
+        error == ENOENT || error == ENOTDIR ? WriteProblem::NoFolder : WriteProblem::CannotCreate;
+    return Fail(Failure(kind, "the folder of " + Quoted(path) + " cannot be used", error));
+  }
+  return target;
+}
+
+// What is at the name now, the name itself looked at.
+Status<WriteFailure> CheckName(const Target& target, const std::string& path, bool replace) {
+  struct stat st {};
+  NodeType type = NodeType::None;
+  if (::fstatat(target.folder.get(), target.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    type = TypeOf(st);
+  } else if (errno != ENOENT) {
+    return Fail(Failure(WriteProblem::CannotCreate, "cannot look at " + Quoted(path), errno));
+  }
+  if (auto refusal = RefusalFor(path, type, replace)) return Fail(std::move(*refusal));
+  return Done{};
+}
+
+// Gives the finished file its name: over what is there only when `replace`.
+int Rename(int folder, const std::string& from, const std::string& to, bool replace) {
+  if (replace) return ::renameat(folder, from.c_str(), folder, to.c_str());
+  if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  // A file system without the flag: a hard link is made only where nothing is.
+  if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) == 0) {
+    ::unlinkat(folder, from.c_str(), 0);
+    return 0;
+  }
+  if (errno == EEXIST) return -1;
+  // Nor hard links: the name was free a moment ago.
+  return ::renameat(folder, from.c_str(), folder, to.c_str());
+}
+
+// The temporary file, removed unless it was renamed.
+class Temporary {
+ public:
+  Temporary(int folder, std::string name) : folder_(folder), name_(std::move(name)) {}
+  ~Temporary() {
+    if (!kept_) ::unlinkat(folder_, name_.c_str(), 0);
+  }
+  Temporary(const Temporary&) = delete;
+  Temporary& operator=(const Temporary&) = delete;
+  const std::string& name() const { return name_; }
+  void Keep() { kept_ = true; }
+
+ private:
+  int folder_;
+  std::string name_;
+  bool kept_ = false;
+};
+
+Status<WriteFailure> WriteAll(int fd, std::span<const std::uint8_t> data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return Fail(WriteFailure{WriteProblem::WriteFailed, SystemText(errno)});
+    done += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd) != 0) return Fail(WriteFailure{WriteProblem::WriteFailed, SystemText(errno)});
+  return Done{};
+}
+
+}  // namespace
+
+Status<WriteFailure> CheckFileTarget(const std::string& path, bool replace) {
+  auto target = OpenTarget(path);
+  if (!target) return Fail(std::move(target.error()));
+  return CheckName(*target, path, replace);
+}
+
+Status<WriteFailure> WriteFileSafely(const std::string& path, std::span<const std::uint8_t> data,
+                                     bool replace) {
+  auto opened = OpenTarget(path);
+  if (!opened) return Fail(std::move(opened.error()));
+  const Target& target = *opened;
+  if (auto checked = CheckName(target, path, replace); !checked) return checked;
+  const int folder = target.folder.get();
+
+  // A new file of a name nobody can have prepared: O_EXCL fails on anything there, a link
+  // included, so nothing that exists is ever opened.
+  UniqueFd fd;
+  std::string temporaryName;
+  int error = EEXIST;
+  for (int attempt = 0; attempt < 100 && !fd.valid() && error == EEXIST; ++attempt) {
+    temporaryName = TemporaryName(target.name);
+    fd.reset(::openat(folder, temporaryName.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    error = fd.valid() ? 0 : errno;
+  }
+  if (!fd.valid()) {
+    return Fail(
+        Failure(WriteProblem::CannotCreate, "cannot create a file beside " + Quoted(path), error));
+  }
+  Temporary temporary(folder, temporaryName);
+
+  if (auto written = WriteAll(fd.get(), data); !written) {
+    return Fail(WriteFailure{WriteProblem::WriteFailed,
+                             "cannot write " + Quoted(path) + ": " + written.error().detail});
+  }
+  if (::close(fd.release()) != 0) {
+    return Fail(Failure(WriteProblem::WriteFailed, "cannot write " + Quoted(path), errno));
+  }
+  // What came to the name while the data was written is judged as before.
+  if (auto checked = CheckName(target, path, replace); !checked) return checked;
+  if (Rename(folder, temporary.name(), target.name, replace) != 0) {
+    error = errno;
+    if (error == EEXIST) {
+      return Fail(*RefusalFor(path, NodeType::File, false));
+    }
+    return Fail(Failure(WriteProblem::CannotReplace,
+                        "cannot give the written file the name " + Quoted(path), error));
+  }
+  temporary.Keep();
+  // The new name is on the disk only once the folder is.
+  if (target.folderSyncable && ::fsync(folder) != 0 && errno != EINVAL) {
+    return Fail(Failure(WriteProblem::WriteFailed,
+                        Quoted(path) + " is written, but its folder could not be flushed", errno));
+  }
+  return Done{};
+}
+
+}  // namespace quarnel::cli

@@ -1,0 +1,86 @@
+// What only Windows has at a name: device names that are no files anywhere, and files the
+// system will not let be replaced.
+#include "app/cli/SafeFile.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+namespace quarnel::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using Kind = WriteProblem;
+
+class Folder {
+ public:
+  Folder()
+      : path_(fs::temp_directory_path() /
+              ("quarnel-safefile-win-" +
+               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()))) {
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~Folder() {
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(path_, ignored)) {
+      SetFileAttributesW(entry.path().wstring().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    fs::remove_all(path_, ignored);
+  }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  std::set<std::string> Names() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(path_)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+
+ private:
+  fs::path path_;
+};
+
+std::string Get(const std::string& path) {
+  std::ifstream in(fs::path(path), std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+const std::vector<std::uint8_t> kData = {'n', 'e', 'w'};
+
+// NUL, CON, COM1 in any folder are devices: refused even with replace, and no file of
+// theirs is made.
+TEST(SafeFileWindows, DeviceNamesAreNeverWritten) {
+  Folder folder;
+  for (const std::string& path : {std::string("NUL"), folder.File("con"), std::string("COM1")}) {
+    const auto refused = WriteFileSafely(path, kData, true);
+    ASSERT_FALSE(refused.ok()) << path;
+    EXPECT_EQ(refused.error().kind, Kind::NotAFile) << path;
+    EXPECT_NE(refused.error().detail.find("is a device"), std::string::npos)
+        << refused.error().detail;
+    EXPECT_FALSE(CheckFileTarget(path, true).ok()) << path;
+  }
+  EXPECT_TRUE(folder.Names().empty());
+}
+
+// A read-only file is not replaced: the failure names the system's reason, the file stays and
+// the temporary file is removed.
+TEST(SafeFileWindows, FileThatMayNotBeReplacedStays) {
+  Folder folder;
+  const std::string path = folder.File("old.bin");
+  std::ofstream(fs::path(path), std::ios::binary) << "old";
+  ASSERT_NE(SetFileAttributesW(fs::path(path).wstring().c_str(), FILE_ATTRIBUTE_READONLY), 0);
+  const auto failed = WriteFileSafely(path, kData, true);
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.error().kind, Kind::CannotReplace);
+  EXPECT_NE(failed.error().detail.find("(error 5)"), std::string::npos) << failed.error().detail;
+  EXPECT_EQ(Get(path), "old");
+  EXPECT_EQ(folder.Names(), std::set<std::string>{"old.bin"});
+}
+
+}  // namespace
+}  // namespace quarnel::cli
