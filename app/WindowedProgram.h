@@ -19,8 +19,13 @@ class ReportingWindow;
 
 namespace windowed {
 
-// The dialog could not be shown. A report file that cannot be written is a usage error.
+// The dialog could not be shown (on Linux: no display, or none that could be opened). A
+// report file that cannot be written is a usage error.
 inline constexpr int kExitNoDialog = 1;
+
+// What the program says, on stderr, when there is no display to show the dialog on.
+inline constexpr const char* kNoDisplayText =
+    "quarnel-fwupdate: cannot open a display; in a terminal use quarnel-fwupdate-cli\n";
 
 // What the arguments ask for: the dialog with these options, or a text and an exit code.
 struct Start {

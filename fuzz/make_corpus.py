@@ -111,6 +111,16 @@ def shared_options():
     }
 
 
+def text_escape():
+    # Any bytes: a name from outside the program.
+    return {
+        "controls": b"a\nFW UPDATE OK!\x1b[2J\x7f\tend",
+        "c1": b"csi \xc2\x9b31m lone \x9b31m",
+        "not-utf8": b"i\xff.bin \xe6\x97 \xc0\x9b \xed\xa0\x80 \xf4\x90\x80\x80",
+        "scripts": "caf\u00e9 \u65e5\u672c \U0001f3b5 \"q\" \\".encode(),
+    }
+
+
 def worker_steps():
     # product index, image length in 16-byte units less one, first sequence number, phases
     # (bit 0 write, bit 1 read-back; none: both), then one selector byte per read: 0 the
@@ -139,6 +149,7 @@ def main():
         "shared_options": shared_options(),
         "cli_options": cli_options(),
         "worker_steps": worker_steps(),
+        "text_escape": text_escape(),
     }.items():
         folder = CORPUS / target
         folder.mkdir(parents=True, exist_ok=True)

@@ -25,6 +25,10 @@ const char* NodeWords(NodeType type) {
 
 }  // namespace
 
+std::string QuotedPath(const std::string& path) {
+  return "'" + Shown(path) + "'";
+}
+
 const char* WriteProblemName(WriteProblem kind) {
   switch (kind) {
     case WriteProblem::Exists:
@@ -53,9 +57,9 @@ std::optional<WriteFailure> RefusalFor(const std::string& path, NodeType type, b
     case NodeType::Link:
       if (replace) return std::nullopt;
       return WriteFailure{WriteProblem::Exists,
-                          Quoted(path) + " exists; add --force to overwrite it"};
+                          QuotedPath(path) + " exists; add --force to overwrite it"};
     default: {
-      std::string words = Quoted(path) + " is " + NodeWords(type);
+      std::string words = QuotedPath(path) + " is " + NodeWords(type);
       words += type == NodeType::Folder ? "; name a file in it"
                                         : ", not a file; it is never replaced, even with --force";
       return WriteFailure{type == NodeType::Folder ? WriteProblem::Folder : WriteProblem::NotAFile,

@@ -25,9 +25,13 @@ enum class WriteProblem : std::uint8_t {
   CannotReplace,  // the finished file could not take the name
 };
 
-// `detail` is one line for a person, the name shown by Quoted and the system's words for
-// what went wrong, when it said any ("cannot create a file in '/x': Permission denied").
+// `detail` is one line for a person, the name shown whole by QuotedPath and the system's
+// words for what went wrong, when it said any ("cannot create a file beside '/x/p.bin':
+// Permission denied").
 using WriteFailure = Reason<WriteProblem>;
+
+// A path in a message: Shown, whole, in single quotes.
+std::string QuotedPath(const std::string& path);
 
 // "exists", "folder", "not-a-file", "no-folder", "cannot-create", "write-failed",
 // "cannot-replace".

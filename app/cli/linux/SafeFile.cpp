@@ -10,7 +10,6 @@
 #include <system_error>
 
 #include "app/cli/SafeFile.h"
-#include "base/Text.h"
 #include "base/linux/UniqueFd.h"
 
 namespace quarnel::cli {
@@ -63,7 +62,7 @@ Result<Target, WriteFailure> OpenTarget(const std::string& path) {
     if (::lstat(path.c_str(), &st) == 0) {
       return Fail(*RefusalFor(path, NodeType::Folder, true));
     }
-    return Fail(Failure(WriteProblem::NoFolder, "no folder " + Quoted(path), errno));
+    return Fail(Failure(WriteProblem::NoFolder, "no folder " + QuotedPath(path), errno));
   }
   const std::string folderName = p.has_parent_path() ? p.parent_path().string() : ".";
   Target target;
@@ -78,7 +77,7 @@ Result<Target, WriteFailure> OpenTarget(const std::string& path) {
     const int error = errno;
     const WriteProblem kind =
         error == ENOENT || error == ENOTDIR ? WriteProblem::NoFolder : WriteProblem::CannotCreate;
-    return Fail(Failure(kind, "the folder of " + Quoted(path) + " cannot be used", error));
+    return Fail(Failure(kind, "the folder of " + QuotedPath(path) + " cannot be used", error));
   }
   return target;
 }
@@ -90,7 +89,7 @@ Status<WriteFailure> CheckName(const Target& target, const std::string& path, bo
   if (::fstatat(target.folder.get(), target.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     type = TypeOf(st);
   } else if (errno != ENOENT) {
-    return Fail(Failure(WriteProblem::CannotCreate, "cannot look at " + Quoted(path), errno));
+    return Fail(Failure(WriteProblem::CannotCreate, "cannot look at " + QuotedPath(path), errno));
   }
   if (auto refusal = RefusalFor(path, type, replace)) return Fail(std::move(*refusal));
   return Done{};
@@ -169,17 +168,17 @@ Status<WriteFailure> WriteFileSafely(const std::string& path, std::span<const st
     error = fd.valid() ? 0 : errno;
   }
   if (!fd.valid()) {
-    return Fail(
-        Failure(WriteProblem::CannotCreate, "cannot create a file beside " + Quoted(path), error));
+    return Fail(Failure(WriteProblem::CannotCreate,
+                        "cannot create a file beside " + QuotedPath(path), error));
   }
   Temporary temporary(folder, temporaryName);
 
   if (auto written = WriteAll(fd.get(), data); !written) {
     return Fail(WriteFailure{WriteProblem::WriteFailed,
-                             "cannot write " + Quoted(path) + ": " + written.error().detail});
+                             "cannot write " + QuotedPath(path) + ": " + written.error().detail});
   }
   if (::close(fd.release()) != 0) {
-    return Fail(Failure(WriteProblem::WriteFailed, "cannot write " + Quoted(path), errno));
+    return Fail(Failure(WriteProblem::WriteFailed, "cannot write " + QuotedPath(path), errno));
   }
   // What came to the name while the data was written is judged as before.
   if (auto checked = CheckName(target, path, replace); !checked) return checked;
@@ -189,13 +188,14 @@ Status<WriteFailure> WriteFileSafely(const std::string& path, std::span<const st
       return Fail(*RefusalFor(path, NodeType::File, false));
     }
     return Fail(Failure(WriteProblem::CannotReplace,
-                        "cannot give the written file the name " + Quoted(path), error));
+                        "cannot give the written file the name " + QuotedPath(path), error));
   }
   temporary.Keep();
   // The new name is on the disk only once the folder is.
   if (target.folderSyncable && ::fsync(folder) != 0 && errno != EINVAL) {
     return Fail(Failure(WriteProblem::WriteFailed,
-                        Quoted(path) + " is written, but its folder could not be flushed", errno));
+                        QuotedPath(path) + " is written, but its folder could not be flushed",
+                        errno));
   }
   return Done{};
 }

@@ -5,7 +5,6 @@
 #include <filesystem>
 
 #include "app/cli/SafeFile.h"
-#include "base/Text.h"
 #include "base/windows/UniqueHandle.h"
 #include "base/windows/WinError.h"
 
@@ -39,7 +38,7 @@ Result<NodeType, WriteFailure> NodeAt(const std::string& path, const std::wstrin
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
     if (IsMissing(error)) return NodeType::None;
-    return Fail(Failure(WriteProblem::CannotCreate, "cannot look at " + Quoted(path), error));
+    return Fail(Failure(WriteProblem::CannotCreate, "cannot look at " + QuotedPath(path), error));
   }
   // A link to a folder is a folder to the person who named it; a link to a file is replaced.
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return NodeType::Folder;
@@ -61,7 +60,7 @@ Result<Target, WriteFailure> FindTarget(const std::string& path) {
     if (GetFileAttributesW(target.path.c_str()) != INVALID_FILE_ATTRIBUTES) {
       return Fail(*RefusalFor(path, NodeType::Folder, true));
     }
-    return Fail(Failure(WriteProblem::NoFolder, "no folder " + Quoted(path), GetLastError()));
+    return Fail(Failure(WriteProblem::NoFolder, "no folder " + QuotedPath(path), GetLastError()));
   }
   const DWORD attributes = GetFileAttributesW(target.folder.wstring().c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
@@ -70,7 +69,7 @@ Result<Target, WriteFailure> FindTarget(const std::string& path) {
     const WriteProblem kind = IsMissing(error) || error == ERROR_DIRECTORY
                                   ? WriteProblem::NoFolder
                                   : WriteProblem::CannotCreate;
-    return Fail(Failure(kind, "the folder of " + Quoted(path) + " cannot be used", error));
+    return Fail(Failure(kind, "the folder of " + QuotedPath(path) + " cannot be used", error));
   }
   return target;
 }
@@ -128,8 +127,8 @@ Status<WriteFailure> WriteFileSafely(const std::string& path, std::span<const st
     error = file.valid() ? ERROR_SUCCESS : GetLastError();
   }
   if (!file.valid()) {
-    return Fail(
-        Failure(WriteProblem::CannotCreate, "cannot create a file beside " + Quoted(path), error));
+    return Fail(Failure(WriteProblem::CannotCreate,
+                        "cannot create a file beside " + QuotedPath(path), error));
   }
   Temporary temporary(temporaryPath);
 
@@ -138,12 +137,13 @@ Status<WriteFailure> WriteFileSafely(const std::string& path, std::span<const st
     DWORD written = 0;
     if (WriteFile(file.get(), data.data() + done, chunk, &written, nullptr) == 0 || written == 0) {
       return Fail(
-          Failure(WriteProblem::WriteFailed, "cannot write " + Quoted(path), GetLastError()));
+          Failure(WriteProblem::WriteFailed, "cannot write " + QuotedPath(path), GetLastError()));
     }
     done += written;
   }
   if (FlushFileBuffers(file.get()) == 0) {
-    return Fail(Failure(WriteProblem::WriteFailed, "cannot write " + Quoted(path), GetLastError()));
+    return Fail(
+        Failure(WriteProblem::WriteFailed, "cannot write " + QuotedPath(path), GetLastError()));
   }
   file.reset();
 
@@ -155,7 +155,7 @@ Status<WriteFailure> WriteFileSafely(const std::string& path, std::span<const st
       return Fail(*RefusalFor(path, NodeType::File, false));
     }
     return Fail(Failure(WriteProblem::CannotReplace,
-                        "cannot give the written file the name " + Quoted(path), error));
+                        "cannot give the written file the name " + QuotedPath(path), error));
   }
   temporary.Keep();
   return Done{};

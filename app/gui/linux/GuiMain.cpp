@@ -1,10 +1,12 @@
 // quarnel-fwupdate: the updater's window on Linux (wxWidgets on GTK 3).
 #include <wx/app.h>
 #include <wx/image.h>
+#include <wx/log.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/WindowedProgram.h"
@@ -16,33 +18,27 @@ namespace quarnel::gui {
 
 namespace {
 
+// What the arguments ask for, decided before the toolkit starts.
+windowed::Start g_start;
+// The toolkit could not start: no display, or none it could open.
+bool g_noDisplay = false;
+
 class FwUpdateApp final : public wxApp {
  public:
-  bool OnInit() override;
+  bool Initialize(int& count, wxChar** values) override;
+  bool OnInit() override { return true; }
   int OnRun() override;
-
- private:
-  int RunDialog();
-
-  windowed::Start start_;
 };
 
-bool FwUpdateApp::OnInit() {
-  // GTK has taken its own options (--display and the like) out of argv by now.
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) args.push_back(argv[i].utf8_string());
-  start_ = windowed::ParseArguments(args);
-  if (!start_.showDialog) {
-    std::fputs(start_.text.c_str(), start_.exitCode == kExitOk ? stdout : stderr);
-  }
-  return true;
+bool FwUpdateApp::Initialize(int& count, wxChar** values) {
+  // Its own complaint (time-stamped, about DISPLAY) gives way to the program's one line.
+  const wxLogNull quiet;
+  if (wxApp::Initialize(count, values)) return true;
+  g_noDisplay = true;
+  return false;
 }
 
 int FwUpdateApp::OnRun() {
-  return start_.showDialog ? RunDialog() : start_.exitCode;
-}
-
-int FwUpdateApp::RunDialog() {
   // One copy at a time: a window with the product title already up is brought forward
   // instead.
   if (RaiseWindowTitled(kProductTitle) == InstanceSearch::Raised) return kExitOk;
@@ -50,7 +46,7 @@ int FwUpdateApp::RunDialog() {
   wxImage::AddHandler(new wxPNGHandler);
   FwUpdateWindow window;
   window.SetIcons(AppIcons());
-  windowed::Session session(start_.options, window);
+  windowed::Session session(g_start.options, window);
   if (!session.ok()) {
     std::fputs(session.error().c_str(), stderr);
     return kExitUsage;
@@ -60,6 +56,46 @@ int FwUpdateApp::RunDialog() {
   return kExitOk;
 }
 
+// GTK's own options, which it takes out of the arguments when it starts; the program's
+// options are read from the rest. The first group takes a value, as --name=VALUE or in the
+// next argument.
+bool IsToolkitOption(std::string_view arg, bool& takesNext) {
+  static constexpr std::string_view kWithValue[] = {
+      "--display",   "--class",        "--name",      "--gtk-module",
+      "--gdk-debug", "--gdk-no-debug", "--gtk-debug", "--gtk-no-debug"};
+  takesNext = false;
+  if (arg == "--g-fatal-warnings") return true;
+  for (const std::string_view option : kWithValue) {
+    if (arg == option) {
+      takesNext = true;
+      return true;
+    }
+    if (arg.size() > option.size() && arg.starts_with(option) && arg[option.size()] == '=') {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--") {
+      // GTK stops there too and leaves the rest to the program.
+      args.insert(args.end(), argv + i, argv + argc);
+      break;
+    }
+    bool takesNext = false;
+    if (IsToolkitOption(arg, takesNext)) {
+      if (takesNext) ++i;
+      continue;
+    }
+    args.emplace_back(arg);
+  }
+  return args;
+}
+
 }  // namespace
 
 }  // namespace quarnel::gui
@@ -67,10 +103,23 @@ int FwUpdateApp::RunDialog() {
 wxIMPLEMENT_APP_NO_MAIN(quarnel::gui::FwUpdateApp);
 
 int main(int argc, char** argv) {
+  using namespace quarnel;
+  // Help, the version and mistakes need no window: they work without a display, the same
+  // with one.
+  gui::g_start = windowed::ParseArguments(gui::ProgramArguments(argc, argv));
+  if (!gui::g_start.showDialog) {
+    std::fputs(gui::g_start.text.c_str(), gui::g_start.exitCode == kExitOk ? stdout : stderr);
+    return gui::g_start.exitCode;
+  }
   // On a Wayland session GTK would open a Wayland window, out of reach of the X11 search for
   // another copy: where an X display is at hand, use it.
   if (const char* display = std::getenv("DISPLAY"); display != nullptr && *display != '\0') {
     setenv("GDK_BACKEND", "x11", 1);
   }
-  return wxEntry(argc, argv);
+  const int code = wxEntry(argc, argv);
+  if (gui::g_noDisplay) {
+    std::fputs(windowed::kNoDisplayText, stderr);
+    return windowed::kExitNoDialog;
+  }
+  return code;
 }

@@ -1,5 +1,5 @@
-// What only Windows has at a name: device names that are no files anywhere, and files the
-// system will not let be replaced.
+// What only Windows has at a name: device names that are no files anywhere, and files that
+// another program keeps from being replaced.
 #include "app/cli/SafeFile.h"
 
 #include <gtest/gtest.h>
@@ -27,9 +27,6 @@ class Folder {
   }
   ~Folder() {
     std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(path_, ignored)) {
-      SetFileAttributesW(entry.path().wstring().c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
     fs::remove_all(path_, ignored);
   }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
@@ -67,17 +64,20 @@ TEST(SafeFileWindows, DeviceNamesAreNeverWritten) {
   EXPECT_TRUE(folder.Names().empty());
 }
 
-// A read-only file is not replaced: the failure names the system's reason, the file stays and
-// the temporary file is removed.
-TEST(SafeFileWindows, FileThatMayNotBeReplacedStays) {
+// A file another program holds open without letting it be deleted cannot be replaced: the
+// failure names the system's reason, the file stays and the temporary file is removed.
+TEST(SafeFileWindows, FileHeldOpenStays) {
   Folder folder;
   const std::string path = folder.File("old.bin");
   std::ofstream(fs::path(path), std::ios::binary) << "old";
-  ASSERT_NE(SetFileAttributesW(fs::path(path).wstring().c_str(), FILE_ATTRIBUTE_READONLY), 0);
+  const HANDLE held = CreateFileW(fs::path(path).wstring().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
   const auto failed = WriteFileSafely(path, kData, true);
+  CloseHandle(held);
   ASSERT_FALSE(failed.ok());
   EXPECT_EQ(failed.error().kind, Kind::CannotReplace);
-  EXPECT_NE(failed.error().detail.find("(error 5)"), std::string::npos) << failed.error().detail;
+  EXPECT_NE(failed.error().detail.find("(error "), std::string::npos) << failed.error().detail;
   EXPECT_EQ(Get(path), "old");
   EXPECT_EQ(folder.Names(), std::set<std::string>{"old.bin"});
 }
