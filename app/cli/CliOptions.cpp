@@ -222,6 +222,11 @@ Result<ParsedArgs, UsageError> ParseArgs(const std::vector<std::string>& args) {
   return parsed;
 }
 
+bool AsksForJson(const std::vector<std::string>& args) {
+  const auto end = std::find(args.begin(), args.end(), "--");
+  return std::find(args.begin(), end, "--json") != end;
+}
+
 const char* HelpText() {
   return R"(Usage: quarnel-fwupdate-cli [OPTION]... COMMAND [FILE] [OPTION]...
 Writes firmware into a Quarnel USB digital audio unit, checks it, backs it up.
