@@ -265,11 +265,12 @@ decimal with an optional fraction.
 
 Exit codes:
   0   success
-  1   the comparison failed, or the version was not read
+  1   the comparison failed, the unit's answers went out of step, or the
+      version was not read
   2   no usable unit; nothing was written
   3   the unit was silent or lost during the write (verify, backup, version:
-      it stopped answering; nothing was written)
-  4   interrupted during the write, verify or backup
+      it stopped answering or was lost; nothing was written)
+  4   interrupted during the write, verify, backup or version
   5   written but not verified
   6   another update is running, or the unit is in use by another program
   64  usage error, a problem with FILE, or several units without --device
