@@ -20,7 +20,8 @@ enum class Outcome : std::uint8_t {
   None,
   Running,
   UpdateOk,
-  VerifyFailed,           // "FW UPDATE FAIL!": the comparison failed or answers went out of step
+  VerifyFailed,           // the comparison failed, or answers went out of step (also of a
+                          // read-only run, which then shows none of the update's words)
   ConnectFailed,          // nothing written
   ReadBackConnectFailed,  // written, but the written unit was not found again to verify it
   Busy,                   // another copy holds the run lock

@@ -50,6 +50,25 @@ std::string ConnectFailureText(const hid::LinkFailure& failure) {
   }
 }
 
+// The read-back's connect failure: the written unit was not found again, or why it could not
+// be used.
+std::string ReadBackFailureText(const hid::LinkFailure& failure) {
+  const std::string at = text::kNotVerifiedBoxHead + failure.path;
+  switch (failure.kind) {
+    case hid::FailureKind::PermissionDenied:
+      return at +
+             " was found again, but this user may not open it (see the README on device "
+             "access)." +
+             text::kNotVerifiedBoxTail;
+    case hid::FailureKind::InUse:
+      return at + " is in use by another program: close it." + text::kNotVerifiedBoxTail;
+    case hid::FailureKind::UnsupportedReports:
+      return at + " uses reports this program cannot handle." + text::kNotVerifiedBoxTail;
+    default:
+      return text::kNotFoundAgainBox;
+  }
+}
+
 }  // namespace
 
 Difference Compare(std::span<const std::uint8_t> image, std::span<const std::uint8_t> readBack) {
@@ -224,7 +243,8 @@ bool CFwUpdateDlg::StartPhase(Phase phase) {
   if (!started) {
     engine_.JoinWorker();
     window_.MessageBox(text::kNoResourceBox);
-    FailRun(Outcome::WorkerFailed, kDarkRed, text::kUpdateFail);
+    FailRun(Outcome::WorkerFailed, kDarkRed,
+            std::exchange(readOnly_, false) ? text::kConnectFail : text::kUpdateFail);
     return false;
   }
   result_.outcome = Outcome::Running;
@@ -298,7 +318,7 @@ void CFwUpdateDlg::StartReadBack() {
   // Only the unit that was written is read back: another one proves nothing about it.
   result_.phase = Phase::ReadBack;
   if (!ConnectWritten()) {
-    if (link_ != nullptr) window_.MessageBox(text::kNotFoundAgainBox);
+    if (link_ != nullptr) window_.MessageBox(ReadBackFailureText(result_.failure));
     FailRun(Outcome::ReadBackConnectFailed, kDarkRed, text::kConnectFail);
     return;
   }
@@ -306,17 +326,22 @@ void CFwUpdateDlg::StartReadBack() {
 }
 
 void CFwUpdateDlg::LoseLink(Phase phase) {
+  if (link_ != nullptr && link_->Lost()) result_.failure = link_->LastFailure();
   StopWorker();
-  window_.MessageBox(phase == Phase::Write ? text::kLostDuringWriteBox
-                                           : text::kLostDuringReadBackBox);
-  SetStatus(kDarkRed, text::kUpdateFail);
+  const bool readOnly = std::exchange(readOnly_, false);
+  window_.MessageBox(readOnly                ? text::kLostDuringReadBox
+                     : phase == Phase::Write ? text::kLostDuringWriteBox
+                                             : text::kLostDuringReadBackBox);
+  SetStatus(kDarkRed, readOnly ? text::kConnectFail : text::kUpdateFail);
   result_.phase = phase;
   EndRun(Outcome::LinkLost);
 }
 
 void CFwUpdateDlg::FailVerdict() {
-  window_.MessageBox(text::kUpdateFailBox);
-  SetStatus(kDarkRed, text::kUpdateFail);
+  // A read-only run reaches here only with answers out of step: it updated nothing.
+  const bool readOnly = std::exchange(readOnly_, false);
+  window_.MessageBox(readOnly ? text::kReadOutOfStepBox : text::kUpdateFailBox);
+  SetStatus(kDarkRed, readOnly ? text::kConnectFail : text::kUpdateFail);
   EndRun(Outcome::VerifyFailed);
 }
 
@@ -363,7 +388,6 @@ void CFwUpdateDlg::EndPhase(const TransferSnapshot& flags) {
   // Answers out of step prove nothing: such a write phase gets no read-back.
   const bool verifyPending = engine_.TakeVerifyPending();
   if (flags.outOfStep) {
-    readOnly_ = false;
     result_.outOfStep = true;
     FailVerdict();
     return;
@@ -478,7 +502,14 @@ bool CFwUpdateDlg::ReadVersionRegisters(std::array<std::uint8_t, 256>& registers
 void CFwUpdateDlg::OnExit() {
   StopWorker();
   runLock_.reset();
-  if (result_.outcome == Outcome::Running) Finish(Outcome::Stopped);
+  if (result_.outcome == Outcome::Running) {
+    // Whoever stops a run before its verdict is told what the EEPROM may hold now.
+    if (!std::exchange(readOnly_, false)) {
+      window_.MessageBox(result_.phase == Phase::Write ? text::kStoppedDuringWriteBox
+                                                       : text::kStoppedDuringReadBackBox);
+    }
+    Finish(Outcome::Stopped);
+  }
   window_.EndDialog(IDC_EXIT);
 }
 

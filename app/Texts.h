@@ -32,5 +32,26 @@ inline constexpr const char* kLostDuringWriteBox =
 inline constexpr const char* kLostDuringReadBackBox =
     "The connection to the device was lost while the firmware was being verified. The firmware "
     "was written but not verified. Reconnect the device and run the update again.";
+// The read-back could not use the written unit, which was found but is held or refused.
+// Followed by the device's path and why.
+inline constexpr const char* kNotVerifiedBoxHead =
+    "The firmware was written but could not be verified: the device at ";
+inline constexpr const char* kNotVerifiedBoxTail = " Run the update again.";
+// Exit, Esc or the close button ended a run before its verdict.
+inline constexpr const char* kStoppedDuringWriteBox =
+    "The update was stopped before it finished. The firmware may be partly written: keep the "
+    "device connected and run the update again.";
+inline constexpr const char* kStoppedDuringReadBackBox =
+    "The update was stopped while the firmware was being verified. The firmware was written but "
+    "not verified: run the update again.";
+
+// A read-only run (the command line's verify and backup): nothing is written, so none of the
+// update's words fit.
+inline constexpr const char* kLostDuringReadBox =
+    "The connection to the device was lost while its EEPROM was being read. Nothing was "
+    "written.";
+inline constexpr const char* kReadOutOfStepBox =
+    "The device's answers went out of step with the requests, so what was read cannot be "
+    "trusted. Nothing was written.";
 
 }  // namespace quarnel::text

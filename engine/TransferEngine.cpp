@@ -10,6 +10,9 @@ namespace {
 
 constexpr int kSends = 100;
 constexpr int kReadsPerSend = 100;
+// A register read waits for its answer in slices this long, so that it sees the abort flag
+// soon after it is raised.
+constexpr std::uint32_t kRegisterSliceMs = 50;
 
 void Pause(std::uint32_t ms) {
   if (ms != 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -96,7 +99,11 @@ bool TransferEngine::ReadRegister(std::uint8_t reg, std::uint8_t parameter, std:
     link_->Write(request);
     for (int read = 0; read < kReadsPerSend && !found && !expired(); ++read) {
       Report answer{};
-      link_->Read(answer);
+      const std::uint32_t timeout = link_->ReadTimeoutMs();
+      for (std::uint32_t waited = 0, slice = 0; !expired(); waited += slice) {
+        slice = std::min(kRegisterSliceMs, timeout - waited);
+        if (link_->Read(answer, slice) != 0 || link_->Lost() || waited + slice >= timeout) break;
+      }
       if (const auto v = AcceptRegisterAnswer(answer, sequence)) {
         value = *v;
         found = true;

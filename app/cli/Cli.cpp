@@ -168,6 +168,7 @@ class RunEvents final : public DialogEvents {
 // What goes into the closing result.
 struct Summary {
   Command command = Command::Update;
+  bool noCommand = false;  // the arguments named none that could be taken
   Verdict verdict;
   std::optional<std::string> unit;
   std::optional<std::string> imageVersion;
@@ -191,7 +192,8 @@ int Finish(Output& out, const Summary& s) {
   }
   out.Json(JsonObject()
                .Text("event", "result")
-               .Text("command", CommandName(s.command))
+               .OptText("command", s.noCommand ? std::nullopt
+                                               : std::optional<std::string>(CommandName(s.command)))
                .Text("outcome", v.outcome)
                .Number("code", v.code)
                .Raw("reason", v.reasonType.empty() ? "null" : reason.str())
@@ -301,9 +303,10 @@ int List(hid::Bus& bus, bool emulated, Output& out) {
   RunEnd end;
   end.command = Command::List;
   end.settled = found > 0 ? Settled::Listed : Settled::NoneListed;
-  const Verdict v = Judge(end);
-  if (!v.diagnostic.empty()) out.Diagnostic(v.diagnostic);
-  return v.code;
+  Summary s;
+  s.command = Command::List;
+  s.verdict = Judge(end);
+  return Finish(out, s);
 }
 
 // The unit a command may use: the one --device names (it must be attached and ours), or the
@@ -536,7 +539,16 @@ int RunCli(const std::vector<std::string>& args, const Environment& env) {
   const auto parsed = ParseArgs(args);
   if (!parsed) {
     env.err << kProgramName << ": " << parsed.error().detail << " (try --help)\n" << std::flush;
-    return ExitCode(Settled::Usage);
+    CliOptions asked;
+    asked.json = AsksForJson(args);
+    Output out(asked, env);
+    RunEnd end;
+    end.settled = Settled::Usage;
+    end.found = {"usage", parsed.error().detail};
+    Summary s;
+    s.noCommand = true;
+    s.verdict = Judge(end);
+    return Finish(out, s);
   }
   switch (parsed->action) {
     case ParsedArgs::Action::Help:

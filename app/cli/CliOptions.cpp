@@ -222,6 +222,11 @@ Result<ParsedArgs, UsageError> ParseArgs(const std::vector<std::string>& args) {
   return parsed;
 }
 
+bool AsksForJson(const std::vector<std::string>& args) {
+  const auto end = std::find(args.begin(), args.end(), "--");
+  return std::find(args.begin(), end, "--json") != end;
+}
+
 const char* HelpText() {
   return R"(Usage: quarnel-fwupdate-cli [OPTION]... COMMAND [FILE] [OPTION]...
 Writes firmware into a Quarnel USB digital audio unit, checks it, backs it up.
@@ -260,11 +265,12 @@ decimal with an optional fraction.
 
 Exit codes:
   0   success
-  1   the comparison failed, or the version was not read
+  1   the comparison failed, the unit's answers went out of step, or the
+      version was not read
   2   no usable unit; nothing was written
   3   the unit was silent or lost during the write (verify, backup, version:
-      it stopped answering; nothing was written)
-  4   interrupted during the write, verify or backup
+      it stopped answering or was lost; nothing was written)
+  4   interrupted during the write, verify, backup or version
   5   written but not verified
   6   another update is running, or the unit is in use by another program
   64  usage error, a problem with FILE, or several units without --device

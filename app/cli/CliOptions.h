@@ -47,6 +47,8 @@ enum class UsageProblem : std::uint8_t {
 using UsageError = Reason<UsageProblem>;
 
 Result<ParsedArgs, UsageError> ParseArgs(const std::vector<std::string>& args);
+// Whether the arguments ask for JSON, even when they are wrong otherwise: --json before any --.
+bool AsksForJson(const std::vector<std::string>& args);
 
 // The command's name as typed ("update", "backup", ...).
 const char* CommandName(Command command);

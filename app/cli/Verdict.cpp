@@ -17,6 +17,8 @@ constexpr unsigned Bit(Command c) {
 constexpr unsigned kAny = ~0u;
 constexpr unsigned kUpdate = Bit(Command::Update);
 constexpr unsigned kBackup = Bit(Command::Backup);
+// The runs that only read the unit, and have words of their own for every ending.
+constexpr unsigned kReadOnly = Bit(Command::Verify) | Bit(Command::Backup);
 
 enum class InPhase : std::uint8_t { Any, Write, ReadBack };
 
@@ -58,7 +60,7 @@ enum class Why : std::uint8_t {
   Nothing,
   Link,     // the dialog's link failure, when there is one
   Lock,     // the row's type, with why the run lock was not taken
-  Message,  // the row's type, with the message
+  Message,  // the row's type, with the row's text
   Found,    // the reason the command line found
 };
 
@@ -98,7 +100,7 @@ constexpr Row kCatchAll = {kRun,     None,          kAny,       kAnyPhase,
 // then the exit code, the JSON outcome word, the last stdout line, whether the comparison's
 // line comes first, the message for stderr (where from, its text), the reason (where from,
 // its type).
-constexpr std::array<Row, 34> kTable = {{
+constexpr std::array<Row, 36> kTable = {{
     // The time limit and interruptions: by what the unit may hold.
     {kRun, TimedOut, kUpdate, kW, kNothing, kExitStoppedAnswering, "stopped-answering",
      Line::CommandFail, false, Say::Text,
@@ -125,13 +127,16 @@ constexpr std::array<Row, 34> kTable = {{
     // The verdicts.
     {kRun, UpdateOk, kAny, kAnyPhase, kNothing, kExitOk, "ok", Line::UpdateOk, false, Say::Nothing,
      nullptr, Why::Nothing, nullptr},
-    {kRun, VerifyFailed, kAny, kAnyPhase, Also::OutOfStep, kExitVerifyFailed, "differs",
+    // A read-only run's answers out of step: the dialog's box has said what that means.
+    {kRun, VerifyFailed, kReadOnly, kAnyPhase, Also::OutOfStep, kExitVerifyFailed, "out-of-step",
+     Line::ConnectFail, false, Say::Nothing, text::kReadOutOfStepBox, Why::Message, "out-of-step"},
+    {kRun, VerifyFailed, kUpdate, kAnyPhase, Also::OutOfStep, kExitVerifyFailed, "differs",
      Line::UpdateFail, false, Say::Text,
      "the unit's answers went out of step with the requests, so nothing it sent can be trusted; "
      "run the update again",
      Why::Message, "out-of-step"},
-    {kRun, VerifyFailed, kAny, kAnyPhase, kNothing, kExitVerifyFailed, "differs", Line::UpdateFail,
-     true, Say::Nothing, nullptr, Why::Nothing, nullptr},
+    {kRun, VerifyFailed, kUpdate, kAnyPhase, kNothing, kExitVerifyFailed, "differs",
+     Line::UpdateFail, true, Say::Nothing, nullptr, Why::Nothing, nullptr},
     {kRun, ReadDone, kBackup, kAnyPhase, kNothing, kExitOk, "saved", Line::Saved, false,
      Say::Nothing, nullptr, Why::Nothing, nullptr},
     {kRun, ReadDone, kAny, kAnyPhase, Also::Same, kExitOk, "matches", Line::Matches, false,
@@ -155,7 +160,7 @@ constexpr std::array<Row, 34> kTable = {{
      Say::Nothing, nullptr, Why::Lock, "busy"},
     {kRun, LockFailed, kAny, kAnyPhase, kNothing, kExitInternal, "lock-failed", Line::ConnectFail,
      false, Say::Nothing, nullptr, Why::Lock, "lock"},
-    // The unit went away. An update's loss is told by the dialog's message box.
+    // The unit went away: the dialog's message box has told what that means.
     {kRun, ReadBackConnectFailed, kAny, kAnyPhase, kNothing, kExitNotVerified, "not-verified",
      Line::ConnectFail, false, Say::Nothing, nullptr, Why::Link, nullptr},
     {kRun, LinkLost, kUpdate, kR, kNothing, kExitNotVerified, "not-verified", Line::CommandFail,
@@ -163,29 +168,28 @@ constexpr std::array<Row, 34> kTable = {{
     {kRun, LinkLost, kUpdate, kAnyPhase, kNothing, kExitStoppedAnswering, "link-lost",
      Line::CommandFail, false, Say::Nothing, nullptr, Why::Link, nullptr},
     {kRun, LinkLost, kAny, kAnyPhase, kNothing, kExitStoppedAnswering, "link-lost",
-     Line::CommandFail, false, Say::Text, "the device stopped answering; nothing was written",
-     Why::Link, nullptr},
+     Line::CommandFail, false, Say::Nothing, nullptr, Why::Link, nullptr},
     // Anything else of a run (no worker thread, or no verdict at all).
     kCatchAll,
     // What the command line settles itself.
     {Settled::Help, None, kAny, kAnyPhase, kNothing, kExitOk, nullptr, Line::None, false,
      Say::Nothing, nullptr, Why::Nothing, nullptr},
-    {Settled::Usage, None, kAny, kAnyPhase, kNothing, kExitUsage, nullptr, Line::None, false,
-     Say::Nothing, nullptr, Why::Nothing, nullptr},
+    {Settled::Usage, None, kAny, kAnyPhase, kNothing, kExitUsage, "usage", Line::None, false,
+     Say::Nothing, nullptr, Why::Found, nullptr},
     {Settled::BadFile, None, kAny, kAnyPhase, kNothing, kExitUsage, "bad-file", Line::None, false,
      Say::Error, nullptr, Why::Found, nullptr},
-    {Settled::NoSuchUnit, None, kAny, kAnyPhase, kNothing, kExitNoDevice, "no-unit", Line::None,
-     false, Say::Error, nullptr, Why::Found, nullptr},
+    {Settled::NoSuchUnit, None, kAny, kAnyPhase, kNothing, kExitNoDevice, "no-unit",
+     Line::ConnectFail, false, Say::Error, nullptr, Why::Found, nullptr},
     {Settled::SeveralUnits, None, kAny, kAnyPhase, kNothing, kExitUsage, "several-units",
      Line::None, false, Say::Error, nullptr, Why::Found, nullptr},
     {Settled::FileNotWritten, None, kAny, kAnyPhase, kNothing, kExitInternal, "file-not-written",
      Line::None, false, Say::Error, nullptr, Why::Found, nullptr},
     {Settled::ImageShown, None, kAny, kAnyPhase, kNothing, kExitOk, "version", Line::ImageVersion,
      false, Say::Nothing, nullptr, Why::Nothing, nullptr},
-    {Settled::Listed, None, kAny, kAnyPhase, kNothing, kExitOk, nullptr, Line::None, false,
+    {Settled::Listed, None, kAny, kAnyPhase, kNothing, kExitOk, "listed", Line::None, false,
      Say::Nothing, nullptr, Why::Nothing, nullptr},
-    {Settled::NoneListed, None, kAny, kAnyPhase, kNothing, kExitNoDevice, nullptr, Line::None,
-     false, Say::Error, "no unit of vendor 0x1852 found", Why::Nothing, nullptr},
+    {Settled::NoneListed, None, kAny, kAnyPhase, kNothing, kExitNoDevice, "no-unit", Line::None,
+     false, Say::Error, "no unit of vendor 0x1852 found", Why::Message, "not-found"},
 }};
 
 bool PhaseMatches(InPhase phase, Phase actual) {
@@ -295,7 +299,7 @@ void SetReason(Verdict& v, const Row& row, const RunEnd& end) {
       return;
     case Why::Message:
       v.reasonType = row.type;
-      v.reasonDetail = v.diagnostic;
+      v.reasonDetail = row.text;
       return;
     case Why::Found:
       v.reasonType = end.found.type != nullptr ? end.found.type : "";

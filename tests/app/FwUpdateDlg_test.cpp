@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "emulated/EmulatedBus.h"
@@ -662,6 +663,99 @@ TEST(FwUpdateDlg, ConnectFailuresSayWhyTheUnitCouldNotBeUsed) {
     EXPECT_EQ(dlg.outcome(), Outcome::ConnectFailed);
     dlg.OnCheckVersion();
     EXPECT_EQ(window.messages.back(), text);
+  }
+}
+
+// The written unit is there for the read-back but cannot be opened again, for the reason given.
+class ReopenRefusedBus final : public hid::Bus {
+ public:
+  ReopenRefusedBus(std::shared_ptr<Device> device, hid::FailureKind kind)
+      : inner_(std::move(device)), kind_(kind) {}
+  std::vector<hid::InterfaceInfo> Enumerate() override { return inner_.Enumerate(); }
+  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
+            hid::LinkFailure& reason) override {
+    if (opened_++ == 0) return inner_.Open(info, out, reason);
+    reason = {kind_, info.path, "refused"};
+    return false;
+  }
+
+ private:
+  EmulatedBus inner_;
+  hid::FailureKind kind_;
+  int opened_ = 0;
+};
+
+TEST(FwUpdateDlg, ReadBackConnectFailuresSayWhyTheUnitCouldNotBeUsed) {
+  const std::string head =
+      "The firmware was written but could not be verified: the device at emulated:7029 ";
+  const std::vector<std::pair<hid::FailureKind, std::string>> cases = {
+      {hid::FailureKind::PermissionDenied,
+       head + "was found again, but this user may not open it (see the README on device "
+              "access). Run the update again."},
+      {hid::FailureKind::InUse,
+       head + "is in use by another program: close it. Run the update again."},
+      {hid::FailureKind::UnsupportedReports,
+       head + "uses reports this program cannot handle. Run the update again."},
+      {hid::FailureKind::NotFound, kNotFoundAgain},
+  };
+  for (const auto& [kind, text] : cases) {
+    SCOPED_TRACE(text);
+    ReopenRefusedBus bus(std::make_shared<Device>(0x7029), kind);
+    HeadlessWindow window;
+    CFwUpdateDlg dlg(window, FastOptions(bus));
+    dlg.OnInitDialog();
+    dlg.OnStartUpdate();
+    RunToEnd(dlg, window);
+    EXPECT_EQ(window.messages, std::vector<std::string>{text});
+    EXPECT_EQ(dlg.outcome(), Outcome::ReadBackConnectFailed);
+    EXPECT_EQ(dlg.result().failure.kind, kind);
+  }
+}
+
+// Exit, Esc or the close button ending a run before its verdict first say what the EEPROM may
+// hold; a run that has ended closes without a word.
+TEST(FwUpdateDlg, StoppingARunBeforeItsVerdictSaysWhatItMeans) {
+  const std::string write =
+      "The update was stopped before it finished. The firmware may be partly written: keep the "
+      "device connected and run the update again.";
+  const std::string readBack =
+      "The update was stopped while the firmware was being verified. The firmware was written "
+      "but not verified: run the update again.";
+  struct Case {
+    std::optional<std::uint32_t> silentAfter;  // none: the run ends by itself
+    Phase phase;
+    bool cancel;  // Esc or the close button rather than Exit
+    std::vector<std::string> messages;
+  };
+  for (const Case& c : {Case{0, Phase::Write, false, {write}}, Case{0, Phase::Write, true, {write}},
+                        Case{1536, Phase::ReadBack, false, {readBack}},
+                        Case{1536, Phase::ReadBack, true, {readBack}},
+                        Case{std::nullopt, Phase::ReadBack, false, {}}}) {
+    SCOPED_TRACE(c.silentAfter.value_or(0) + (c.cancel ? 10000u : 0u));
+    Faults faults;
+    if (c.silentAfter) faults.silentAfter = *c.silentAfter;
+    Rig rig(0x7029, faults);
+    rig.dlg->OnStartUpdate();
+    if (c.silentAfter) {
+      for (int i = 0; i < 1000000 &&
+                      !(rig.dlg->result().phase == c.phase && rig.window.IsItemEnabled(IDC_EXIT));
+           ++i) {
+        rig.dlg->OnTimer(UPDATE_TIMER_ID);
+        std::this_thread::yield();
+      }
+      ASSERT_EQ(rig.dlg->outcome(), Outcome::Running);
+    } else {
+      rig.Run();
+    }
+    if (c.cancel) {
+      rig.dlg->OnCancel();
+    } else {
+      rig.dlg->OnExit();
+    }
+    EXPECT_EQ(rig.window.messages, c.messages);
+    EXPECT_EQ(rig.window.closedWith, IDC_EXIT);
+    // The box comes before the close.
+    EXPECT_EQ(rig.window.calls.back(), "end " + std::to_string(IDC_EXIT));
   }
 }
 

@@ -225,6 +225,28 @@ TEST(TransferEngine, RegisterReadGivesUpAtItsDeadline) {
   EXPECT_EQ(rig.State().sequence, 2);
 }
 
+TEST(TransferEngine, RegisterReadSeesTheAbortFlagWithinOneShortWait) {
+  EngineRig rig;
+  std::atomic<bool> abort{false};
+  rig.engine.SetAbortFlag(&abort);
+  // The flag is raised while the first read waits on a silent unit.
+  rig.script->onRead = [&] { abort = true; };
+  std::uint8_t value = 0;
+  EXPECT_FALSE(rig.engine.ReadRegister(60, 4, value));
+  ASSERT_EQ(rig.script->readWaits.size(), 1u);
+  EXPECT_LE(rig.script->readWaits[0], 50u);
+  EXPECT_EQ(rig.script->written.size(), 1u);
+
+  // A read that is not aborted still waits the link's whole read time-out for its answer.
+  EngineRig answered;
+  answered.script->onRead = [&] {
+    if (answered.script->readWaits.size() == 3) answered.Answer(BuildRegisterAnswer(1, 0x42));
+  };
+  EXPECT_TRUE(answered.engine.ReadRegister(60, 4, value));
+  EXPECT_EQ(value, 0x42);
+  EXPECT_EQ(answered.script->written.size(), 1u);
+}
+
 TEST(TransferEngine, WorkerIdlesOnADeadLinkAndStopsWhenAsked) {
   EngineRig rig;
   rig.script->failWrites = true;

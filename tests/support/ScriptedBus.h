@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -15,7 +16,9 @@ struct Script {
   std::deque<std::pair<Report, std::uint32_t>> answers;  // report and count
   std::vector<Report> written;
   bool failWrites = false;
-  std::atomic<int> writeCalls{0};  // safe to watch from another thread
+  std::atomic<int> writeCalls{0};        // safe to watch from another thread
+  std::vector<std::uint32_t> readWaits;  // how long each read was allowed to wait, in ms
+  std::function<void()> onRead;          // called at each read, before it is answered
 };
 
 class ScriptedBus final : public hid::Bus {
@@ -37,7 +40,9 @@ class ScriptedBus final : public hid::Bus {
   class ScriptChannel final : public hid::Channel {
    public:
     explicit ScriptChannel(std::shared_ptr<Script> s) : s_(std::move(s)) {}
-    hid::IoResult Read(Report& report, std::uint32_t, std::uint32_t) override {
+    hid::IoResult Read(Report& report, std::uint32_t, std::uint32_t timeoutMs) override {
+      s_->readWaits.push_back(timeoutMs);
+      if (s_->onRead) s_->onRead();
       if (s_->answers.empty()) return {hid::IoStatus::TimedOut, 0, {}};
       auto [answer, count] = s_->answers.front();
       s_->answers.pop_front();

@@ -511,6 +511,97 @@ TEST(Cli, JsonLinesCarryTheirFields) {
   EXPECT_EQ(ParseJson(list.OutLines().at(0), ok).at("access"), "ok");
 }
 
+// verify and backup update nothing: however they end, none of the update's words.
+TEST(Cli, ReadOnlyRunsHaveWordsOfTheirOwn) {
+  TempFolder folder;
+  const std::string file = folder.File("unit.bin");
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    const char* outcome;
+  };
+  const std::vector<Case> cases = {
+      {{"--simulate-fault=vanish-after:1", "verify"}, kExitStoppedAnswering, "link-lost"},
+      {{"--simulate-fault=vanish-after:1", "backup", file}, kExitStoppedAnswering, "link-lost"},
+      {{"--simulate=2004", "--simulate-fault=dup-at:5", "verify"},
+       kExitVerifyFailed,
+       "out-of-step"},
+      {{"--simulate=2004", "--simulate-fault=dup-at:5", "backup", file},
+       kExitVerifyFailed,
+       "out-of-step"},
+      {{"--simulate-fault=silent-after:0", "--timeout=0.1", "backup", file},
+       kExitStoppedAnswering,
+       "stopped-answering"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const CliRun text = Cli(c.args);
+    EXPECT_EQ(text.code, c.code) << text.err;
+    EXPECT_EQ(text.OutLines().back(), "Fail to connect device!");
+    for (const char* words : {"The firmware was written", "Fail to update firmware",
+                              "FW UPDATE FAIL!", "run the update again", "verified"}) {
+      EXPECT_EQ((text.out + text.err).find(words), std::string::npos) << words << "\n" << text.err;
+    }
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "--json");
+    const CliRun json = Cli(args);
+    bool ok = false;
+    const auto result = ParseJson(json.OutLines().back(), ok);
+    ASSERT_TRUE(ok) << json.out;
+    EXPECT_EQ(result.at("outcome"), c.outcome);
+    EXPECT_EQ(result.at("code"), std::to_string(c.code));
+    EXPECT_EQ(result.count("reason.type"), 1u) << json.out;
+    EXPECT_EQ(folder.Count(), 0u);
+  }
+}
+
+// With --json every run prints JSON lines only, the last one the result; without, a run that
+// found no unit to use ends with the connect failure.
+TEST(Cli, EveryRunEndsWithItsResult) {
+  emulated::MultiBus noUnit({});
+  struct Case {
+    std::vector<std::string> args;
+    hid::Bus* bus;
+    int code;
+    std::string lastLine;  // of the text form; empty: no stdout at all
+  };
+  const std::vector<Case> cases = {
+      {{"--bogus", "update"}, nullptr, kExitUsage, ""},
+      {{"update", "version"}, nullptr, kExitUsage, ""},
+      {{"list"}, &noUnit, kExitNoDevice, ""},
+      {{"--simulate=1234", "version"}, nullptr, kExitNoDevice, "Fail to connect device!"},
+      {{"--simulate", "--device=X", "version"}, nullptr, kExitNoDevice, "Fail to connect device!"},
+      {{"--simulate", "--device=X", "verify"}, nullptr, kExitNoDevice, "Fail to connect device!"},
+      {{"--simulate", "list"}, nullptr, kExitOk, "emulated:7029  1852:7029  standard framing  ok"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const CliRun text = Cli(c.args, nullptr, c.bus);
+    EXPECT_EQ(text.code, c.code);
+    EXPECT_EQ(text.OutLines().empty() ? "" : text.OutLines().back(), c.lastLine);
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "--json");
+    const CliRun json = Cli(args, nullptr, c.bus);
+    EXPECT_EQ(json.code, c.code);
+    ASSERT_FALSE(json.OutLines().empty());
+    for (const auto& line : json.OutLines()) {
+      bool ok = false;
+      ParseJson(line, ok);
+      EXPECT_TRUE(ok) << line;
+    }
+    bool ok = false;
+    const auto result = ParseJson(json.OutLines().back(), ok);
+    EXPECT_EQ(result.at("event"), "result");
+    EXPECT_EQ(result.at("code"), std::to_string(c.code));
+    if (c.code == kExitUsage) {
+      EXPECT_EQ(result.at("command"), "null");
+      EXPECT_EQ(result.at("reason.type"), "usage");
+    }
+  }
+  // After --, --json is a word, not a wish.
+  EXPECT_TRUE(Cli({"update", "--", "--json"}).out.empty());
+}
+
 TEST(Cli, UsageErrors) {
   const std::string longName(80, 'x');
   for (const std::vector<std::string>& args :

@@ -234,8 +234,16 @@ case "$case_name" in
     ! has_line "$report" "closed" || fail "the dialog closed while Exit was disabled"
     kill -0 "$program_pid" 2>/dev/null || fail "the program ended while Exit was disabled"
     "$helper" --close="$dialog" || fail "could not ask the dialog to close"
+    # The run had no verdict: one box says what that means before the dialog closes.
+    wait_until 10 "the message box" has_line "$report" "message The update was stopped before it finished. The firmware may be partly written: keep the device connected and run the update again." ||
+      fail "no message box saying the update was stopped"
+    wait_until 10 "the message box window" window_named "^$QUARNEL_PRODUCT_TITLE\$" ||
+      fail "no window with the product title"
+    ! has_line "$report" "closed" || fail "the dialog closed before the box was dismissed"
+    xdotool key Return
     wait_until 10 "closed" has_line "$report" "closed" ||
       fail "the close button did not close once Exit was unlocked"
+    [ "$(count_lines "$report" '^message')" -eq 1 ] || fail "not exactly one message box"
     expect_exit_0
     ;;
 
