@@ -2,8 +2,11 @@
 // interfaces or the built-in emulated device.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -67,7 +70,19 @@ class Bus {
   // True when no other process can reach these interfaces (the built-in emulated unit): runs
   // on them need no lock that keeps the copies of the program apart.
   virtual bool PrivateToProcess() const { return false; }
+  // Returns when the interfaces may have changed (one came or went), after at most
+  // `timeout`, or soon after `*cancel` (may be null) is raised; callers list them again.
+  // This one looks again every quarter of a second; a backend that the system tells of new
+  // interfaces returns when told.
+  virtual void WaitForChange(std::chrono::milliseconds timeout, const std::atomic<bool>* cancel);
+  // How long ago the interface appeared, where the bus can tell.
+  virtual std::optional<std::chrono::milliseconds> Age(const InterfaceInfo&) const {
+    return std::nullopt;
+  }
 };
+
+// The longest a backend that polls waits before the interfaces are listed again.
+inline constexpr std::chrono::milliseconds kPollInterval{250};
 
 // The platform's HID interfaces; defined in the platform's backend file.
 std::unique_ptr<Bus> MakeSystemBus();

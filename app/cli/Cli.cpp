@@ -15,6 +15,8 @@
 #include "app/cli/ImageFile.h"
 #include "app/cli/Json.h"
 #include "app/cli/Progress.h"
+#include "app/cli/UnitWait.h"
+#include "app/cli/Units.h"
 #include "app/cli/Verdict.h"
 #include "base/Text.h"
 #include "engine/ImageVersion.h"
@@ -242,11 +244,6 @@ bool IsEmulated(const CliOptions& o, const Environment& env) {
   return env.bus != nullptr || o.shared.simulateProduct.has_value();
 }
 
-// The product entry of an interface that is one of our units; null for any other.
-const Product* OurProduct(const hid::InterfaceInfo& info) {
-  return info.vendorId == kVendorId ? FindProduct(info.productId) : nullptr;
-}
-
 // How a list tells people whether a unit can be opened; scripts get FailureKindName.
 std::string AccessText(const hid::LinkFailure& failure) {
   struct Word {
@@ -262,23 +259,23 @@ std::string AccessText(const hid::LinkFailure& failure) {
   return hid::FailureKindName(failure.kind);
 }
 
-// Whether the interface opens: only asked, then closed again.
-hid::LinkFailure TryOpen(hid::Bus& bus, const hid::InterfaceInfo& info) {
-  hid::OpenedInterface opened;
-  hid::LinkFailure failure;
-  if (!bus.Open(info, opened, failure) && !failure.failed()) {
-    failure.kind = hid::FailureKind::IoError;
-  }
-  return failure;
+// A location as one word of a line: what a person can read of it.
+std::string Printable(const std::string& text) {
+  std::string shown;
+  for (const char c : text) shown += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+  while (!shown.empty() && shown.back() == ' ') shown.pop_back();
+  return shown.empty() ? "?" : shown;
 }
 
-void ListOne(Output& out, const hid::InterfaceInfo& info, const hid::LinkFailure& failure,
-             bool emulated) {
-  const Product* product = OurProduct(info);
+void ListOne(Output& out, const SurveyedInterface& s, bool emulated) {
+  const hid::InterfaceInfo& info = s.info;
+  const Product* product = s.product;
+  const hid::LinkFailure& failure = s.failure;
   out.Line(info.path + "  " + IdPair(info.vendorId, info.productId) + "  " +
            (product != nullptr ? std::string(FramingWord(product->framing)) + " framing"
                                : "not a unit this program updates") +
-           "  " + AccessText(failure));
+           "  " + AccessText(failure) + "  unit " + Printable(info.location) + "  " +
+           (s.used ? "used" : "not used"));
   JsonObject unit;
   unit.Text("event", "unit")
       .Text("path", info.path)
@@ -290,19 +287,18 @@ void ListOne(Output& out, const hid::InterfaceInfo& info, const hid::LinkFailure
     unit.Null("framing");
   }
   out.Json(unit.Bool("emulated", emulated)
-               .Text("access", failure.failed() ? hid::FailureKindName(failure.kind) : "ok"));
+               .Text("access", failure.failed() ? hid::FailureKindName(failure.kind) : "ok")
+               .Text("unit", info.location)
+               .Bool("usable", s.used));
 }
 
 int List(hid::Bus& bus, bool emulated, Output& out) {
-  int found = 0;
-  for (const auto& info : bus.Enumerate()) {
-    if (info.vendorId != kVendorId) continue;
-    ++found;
-    ListOne(out, info, TryOpen(bus, info), emulated);
-  }
+  const auto all = Survey(bus);
+  for (const SurveyedInterface& s : all) ListOne(out, s, emulated);
+  const bool found = !all.empty();
   RunEnd end;
   end.command = Command::List;
-  end.settled = found > 0 ? Settled::Listed : Settled::NoneListed;
+  end.settled = found ? Settled::Listed : Settled::NoneListed;
   Summary s;
   s.command = Command::List;
   s.verdict = Judge(end);
@@ -327,9 +323,8 @@ Status<ChoiceFailure> CheckUnitChoice(hid::Bus& bus, const CliOptions& o) {
                                                   ", not a unit this program updates (see list)"});
   }
   if (o.command == Command::Version) return Done{};
-  const auto ours = std::count_if(interfaces.begin(), interfaces.end(),
-                                  [](const auto& info) { return OurProduct(info) != nullptr; });
-  if (ours <= 1) return Done{};
+  // Interfaces of one unit (a composite unit's volume keys beside its own) are one unit.
+  if (CountUnits(interfaces) <= 1) return Done{};
   return Fail(ChoiceFailure{ChoiceProblem::Several,
                             "several units are attached; choose one with --device= (see list)"});
 }
@@ -480,11 +475,27 @@ int Conclude(const CliOptions& o, Output& out, Ran ran, std::span<const std::uin
   return Finish(out, s);
 }
 
+// --wait: until a unit is there; one line on stderr while it is not.
+WaitEnd Wait(const CliOptions& o, const Environment& env, Output& out, PatientBus& bus) {
+  std::optional<std::chrono::milliseconds> limit;
+  if (o.waitSeconds) {
+    limit = std::chrono::milliseconds(static_cast<std::int64_t>(*o.waitSeconds * 1000));
+  }
+  return WaitForUnit(bus, o, limit, env.interrupted, [&] {
+    out.Diagnostic("waiting for a unit of vendor 0x" + Hex4(kVendorId) +
+                   (o.devicePath.empty() ? "" : " at " + o.devicePath) + " ...");
+  });
+}
+
 int RunUnitCommand(const CliOptions& o, const Environment& env, Output& out) {
   const auto image = RunImage(o);
   if (!image) return Settle(out, o.command, Settled::BadFile, FileReason(image.error()));
   std::unique_ptr<hid::Bus> ownBus;
-  hid::Bus* bus = ChooseBus(o, env, ownBus);
+  PatientBus patient(*ChooseBus(o, env, ownBus), env.pacing);
+  hid::Bus* bus = &patient;
+  if (o.wait && Wait(o, env, out, patient) == WaitEnd::Interrupted) {
+    return Settle(out, o.command, Settled::WaitInterrupted, {});
+  }
   if (const auto chosen = CheckUnitChoice(*bus, o); !chosen) {
     const ChoiceFailure& why = chosen.error();
     return Settle(out, o.command,
@@ -565,7 +576,8 @@ int RunCli(const std::vector<std::string>& args, const Environment& env) {
   if (o.command == Command::Info) return RunInfo(o, out);
   if (o.command == Command::List) {
     std::unique_ptr<hid::Bus> ownBus;
-    return List(*ChooseBus(o, env, ownBus), IsEmulated(o, env), out);
+    PatientBus patient(*ChooseBus(o, env, ownBus), env.pacing);
+    return List(patient, IsEmulated(o, env), out);
   }
   return RunUnitCommand(o, env, out);
 }

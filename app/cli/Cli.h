@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/ExitCodes.h"
+#include "app/cli/UnitWait.h"
 #include "engine/TransferEngine.h"
 #include "hid/DeviceBus.h"
 
@@ -26,6 +27,8 @@ struct Environment {
   std::uint32_t writePauseMs = kWritePauseMs;
   std::string runLockName = "quarnel-fwupdate";
   hid::Bus* bus = nullptr;
+  // The clock and the pauses of waiting for a unit and for access to it.
+  Pacing pacing{};
 };
 
 int RunCli(const std::vector<std::string>& args, const Environment& env);

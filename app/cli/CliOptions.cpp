@@ -60,6 +60,19 @@ Taken Timeout(std::string_view, std::string_view value, CliOptions& o) {
   return Done{};
 }
 
+// --wait alone waits as long as it takes; --wait=SECONDS at most that long.
+Taken Wait(std::string_view arg, std::string_view value, CliOptions& o) {
+  o.wait = true;
+  if (arg.find('=') == std::string_view::npos) return Done{};
+  double seconds = 0;
+  if (!ParseSeconds(std::string(value), seconds) || !(seconds > 0) || seconds > 86400) {
+    return Fail(Usage(UsageProblem::BadValue,
+                      "--wait wants seconds above 0 and at most 86400, not " + Quoted(value)));
+  }
+  o.waitSeconds = seconds;
+  return Done{};
+}
+
 // The options both programs take read the whole argument.
 Taken Shared(std::string_view arg, std::string_view, CliOptions& o) {
   std::string error;
@@ -80,11 +93,12 @@ struct OptionRule {
 };
 constexpr unsigned kImageCommands =
     Bit(Command::Update) | Bit(Command::Verify) | Bit(Command::Info);
-constexpr std::array<OptionRule, 9> kOptions = {{
+constexpr std::array<OptionRule, 10> kOptions = {{
     {"--image", Value::Required, kImageCommands, Text<&CliOptions::imageFile>},
     {"--force", Value::None, kImageCommands | Bit(Command::Backup), Switch<&CliOptions::force>},
     {"--device", Value::Required, kUnitCommands, Text<&CliOptions::devicePath>},
     {"--timeout", Value::Required, kUnitCommands | Bit(Command::List), Timeout},
+    {"--wait", Value::Optional, kUnitCommands, Wait},
     {"--quiet", Value::None, kAllCommands, Switch<&CliOptions::quiet>},
     {"--json", Value::None, kAllCommands, Switch<&CliOptions::json>},
     {"--trace", Value::None, kUnitCommands, Switch<&CliOptions::trace>},
@@ -249,6 +263,9 @@ Options (only the --name=value form; -- ends the options):
                       (update, verify, backup, version); needed when several
                       units are attached
   --timeout=SECONDS   give up when no byte has moved for this long (default 30)
+  --wait[=SECONDS]    when no usable unit is attached, wait until one is, at
+                      most SECONDS (no limit without a value; update, verify,
+                      backup, version)
   --quiet             no progress on stderr
   --json              stdout carries only JSON lines, the last one the result
   --trace             hex dump of every report on stderr
@@ -270,7 +287,8 @@ Exit codes:
   2   no usable unit; nothing was written
   3   the unit was silent or lost during the write (verify, backup, version:
       it stopped answering or was lost; nothing was written)
-  4   interrupted during the write, verify, backup or version
+  4   interrupted during the write, verify, backup or version, or while
+      waiting for a unit (--wait; nothing was sent)
   5   written but not verified
   6   another update is running, or the unit is in use by another program
   64  usage error, a problem with FILE, or several units without --device

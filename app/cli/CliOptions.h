@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ struct CliOptions {
   bool json = false;
   bool trace = false;
   double timeoutSeconds = 30;
+  bool wait = false;                  // --wait[=SECONDS]
+  std::optional<double> waitSeconds;  // its SECONDS; none: no limit
   SharedOptions shared;
 };
 

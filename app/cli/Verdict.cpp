@@ -100,7 +100,7 @@ constexpr Row kCatchAll = {kRun,     None,          kAny,       kAnyPhase,
 // then the exit code, the JSON outcome word, the last stdout line, whether the comparison's
 // line comes first, the message for stderr (where from, its text), the reason (where from,
 // its type).
-constexpr std::array<Row, 36> kTable = {{
+constexpr std::array<Row, 37> kTable = {{
     // The time limit and interruptions: by what the unit may hold.
     {kRun, TimedOut, kUpdate, kW, kNothing, kExitStoppedAnswering, "stopped-answering",
      Line::CommandFail, false, Say::Text,
@@ -182,6 +182,9 @@ constexpr std::array<Row, 36> kTable = {{
      Line::ConnectFail, false, Say::Error, nullptr, Why::Found, nullptr},
     {Settled::SeveralUnits, None, kAny, kAnyPhase, kNothing, kExitUsage, "several-units",
      Line::None, false, Say::Error, nullptr, Why::Found, nullptr},
+    {Settled::WaitInterrupted, None, kAny, kAnyPhase, kNothing, kExitInterrupted, "interrupted",
+     Line::ConnectFail, false, Say::Text, "interrupted while waiting for a unit; nothing was sent",
+     Why::Message, "interrupted"},
     {Settled::FileNotWritten, None, kAny, kAnyPhase, kNothing, kExitInternal, "file-not-written",
      Line::None, false, Say::Error, nullptr, Why::Found, nullptr},
     {Settled::ImageShown, None, kAny, kAnyPhase, kNothing, kExitOk, "version", Line::ImageVersion,

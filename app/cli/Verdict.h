@@ -18,16 +18,17 @@ namespace quarnel::cli {
 // What ended the run: the dialog's run, or something the command line found itself before
 // it (or, for FileNotWritten, after it).
 enum class Settled : std::uint8_t {
-  ByRun,           // the dialog's result decides
-  Help,            // --help or --version was printed
-  Usage,           // the arguments are wrong
-  BadFile,         // --image=FILE or the backup FILE cannot be used
-  NoSuchUnit,      // --device names no unit of ours
-  SeveralUnits,    // several units are attached and none is named
-  FileNotWritten,  // the unit was read, but the backup could not be saved
-  ImageShown,      // info printed the image's version line
-  Listed,          // list found units of the vendor
-  NoneListed,      // list found none
+  ByRun,            // the dialog's result decides
+  Help,             // --help or --version was printed
+  Usage,            // the arguments are wrong
+  BadFile,          // --image=FILE or the backup FILE cannot be used
+  NoSuchUnit,       // --device names no unit of ours
+  SeveralUnits,     // several units are attached and none is named
+  WaitInterrupted,  // interrupted while waiting for a unit (--wait): nothing was sent
+  FileNotWritten,   // the unit was read, but the backup could not be saved
+  ImageShown,       // info printed the image's version line
+  Listed,           // list found units of the vendor
+  NoneListed,       // list found none
 };
 
 // Why the unit to use could not be chosen.

@@ -17,6 +17,7 @@
 #include "base/linux/UniqueFd.h"
 #include "hid/ReportDescriptor.h"
 #include "hid/linux/FdChannel.h"
+#include "hid/linux/NodeWatch.h"
 #include "hid/linux/Uevent.h"
 
 namespace quarnel::hid {
@@ -170,6 +171,14 @@ class HidrawBus final : public Bus {
     out.outputLength = static_cast<std::uint32_t>(layout->OutputLength());
     out.channel = MakeFdChannel(fd.release(), node);
     return true;
+  }
+
+  // New nodes are noticed as they come (NodeWatch.cpp).
+  void WaitForChange(std::chrono::milliseconds timeout, const std::atomic<bool>* cancel) override {
+    WaitForNodes(config_.deviceDir, timeout, cancel);
+  }
+  std::optional<std::chrono::milliseconds> Age(const InterfaceInfo& info) const override {
+    return NodeAge(info.path);
   }
 
  private:

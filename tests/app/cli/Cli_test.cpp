@@ -18,6 +18,10 @@
 #include "emulated/EmulatedBus.h"
 #include "emulated/MultiBus.h"
 #include "engine/FirmwareImage.h"
+#include "engine/Products.h"
+#include "hid/HidApp.h"
+#include "tests/support/ArrivingBus.h"
+#include "tests/support/CompositeBus.h"
 
 namespace quarnel::cli {
 namespace {
@@ -53,7 +57,7 @@ std::string LockName() {
 }
 
 CliRun Cli(std::vector<std::string> args, const std::atomic<bool>* interrupted = nullptr,
-           hid::Bus* bus = nullptr) {
+           hid::Bus* bus = nullptr, Pacing pacing = {}) {
   std::ostringstream out;
   std::ostringstream err;
   Environment env{out, err};
@@ -61,6 +65,7 @@ CliRun Cli(std::vector<std::string> args, const std::atomic<bool>* interrupted =
   env.writePauseMs = 0;
   env.runLockName = LockName();
   env.bus = bus;
+  env.pacing = std::move(pacing);
   CliRun r;
   r.code = RunCli(args, env);
   r.out = out.str();
@@ -301,10 +306,15 @@ TEST(Cli, VersionInfoAndList) {
 
   const CliRun l = Cli({"--simulate=2004", "list"});
   EXPECT_EQ(l.code, kExitOk);
-  EXPECT_EQ(l.out, "emulated:2004  1852:2004  alternate framing  ok\n");
+  EXPECT_TRUE(l.out.starts_with("emulated:2004  1852:2004  alternate framing  ok  unit emulated "))
+      << l.out;
+  EXPECT_TRUE(l.out.ends_with("  used\n")) << l.out;
   // Another product of the same vendor is listed, but not as something to update.
   const CliRun other = Cli({"--simulate=1234", "list"});
-  EXPECT_EQ(other.out, "emulated:1234  1852:1234  not a unit this program updates  ok\n");
+  EXPECT_TRUE(
+      other.out.starts_with("emulated:1234  1852:1234  not a unit this program updates  ok"))
+      << other.out;
+  EXPECT_TRUE(other.out.ends_with("  not used\n")) << other.out;
   // IDs print as the dialog's ID fields show them: upper-case hex.
   EXPECT_NE(Cli({"--simulate=abcd", "list"}).out.find("  1852:ABCD  "), std::string::npos);
 }
@@ -441,6 +451,160 @@ TEST(Cli, DeviceChoosesOneOfSeveralUnits) {
   EXPECT_EQ(first->requests(), 0u);
 }
 
+// Whether the link passes over an interface whose reports cannot carry ours and opens the
+// unit's next one: the composite unit's update needs it.
+bool LinkPassesOverUnusableInterfaces() {
+  testing::CompositeBus bus(
+      std::make_unique<emulated::EmulatedBus>(std::make_shared<Device>(0x7029)));
+  CHidApp link(bus);
+  return link.Open(kVendorId, 0x7029) && link.Path() == "emulated:7029";
+}
+
+TEST(Cli, CompositeUnitIsOneUnit) {
+  auto device = std::make_shared<Device>(0x7029);
+  testing::CompositeBus bus(std::make_unique<emulated::EmulatedBus>(device));
+
+  // Both interfaces are listed with their one unit; the program would use the second.
+  const CliRun l = Cli({"list"}, nullptr, &bus);
+  ASSERT_EQ(l.OutLines().size(), 2u) << l.out;
+  EXPECT_TRUE(l.OutLines()[0].starts_with("emulated:7029/consumer-control  1852:7029  "));
+  EXPECT_TRUE(l.OutLines()[0].ends_with("  not used"));
+  EXPECT_TRUE(l.OutLines()[1].starts_with("emulated:7029  1852:7029  standard framing  ok  unit "));
+  EXPECT_TRUE(l.OutLines()[1].ends_with("  used"));
+  const CliRun j = Cli({"list", "--json"}, nullptr, &bus);
+  bool ok = false;
+  const auto keys = ParseJson(j.OutLines().at(0), ok);
+  ASSERT_TRUE(ok);
+  const auto own = ParseJson(j.OutLines().at(1), ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(keys.at("unit"), own.at("unit"));
+  EXPECT_EQ(keys.at("usable"), "false");
+  EXPECT_EQ(own.at("usable"), "true");
+
+  // One unit: nothing to choose between.
+  for (const char* command : {"update", "verify", "version"}) {
+    EXPECT_NE(Cli({command}, nullptr, &bus).code, kExitUsage) << command;
+  }
+  // The composite unit and another unit are two.
+  std::vector<std::unique_ptr<hid::Bus>> buses;
+  buses.push_back(std::make_unique<testing::CompositeBus>(
+      std::make_unique<emulated::EmulatedBus>(std::make_shared<Device>(0x7029))));
+  buses.push_back(std::make_unique<emulated::EmulatedBus>(std::make_shared<Device>(0x2004)));
+  emulated::MultiBus two(std::move(buses));
+  for (const char* command : {"update", "verify"}) {
+    EXPECT_EQ(Cli({command}, nullptr, &two).code, kExitUsage) << command;
+  }
+  EXPECT_EQ(Cli({"backup", "x.bin"}, nullptr, &two).code, kExitUsage);
+
+  if (!LinkPassesOverUnusableInterfaces()) {
+    GTEST_SKIP() << "the link does not yet pass over the volume keys' interface";
+  }
+  const CliRun update = Cli({"update"}, nullptr, &bus);
+  EXPECT_EQ(update.code, kExitOk) << update.err;
+  EXPECT_TRUE(Holds(*device, FirmwareImage()));
+  const CliRun version = Cli({"version"}, nullptr, &bus);
+  EXPECT_EQ(version.code, kExitOk) << version.err;
+}
+
+// Waiting for a unit to be plugged in, and for udev to let this user open it: every wait and
+// pause moves a fake clock, nothing sleeps.
+TEST(Cli, WaitsForAUnitAndForAccess) {
+  using std::chrono::milliseconds;
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    testing::Arrival arrival;
+    int code;
+    bool announced;       // the one "waiting for a unit" line
+    int waits;            // at most, or exactly where the unit never comes
+    milliseconds paused;  // the pauses before access, at most
+  };
+  const milliseconds young{500};
+  const milliseconds old{5000};
+  const std::vector<Case> cases = {
+      {"present", {"update", "--wait"}, {0, 0, old, -1}, kExitOk, false, 0, milliseconds{0}},
+      {"comes", {"update", "--wait"}, {3, 0, old, -1}, kExitOk, true, 3, milliseconds{0}},
+      {"comes, version",
+       {"version", "--wait=60"},
+       {2, 0, old, -1},
+       kExitOk,
+       true,
+       2,
+       milliseconds{0}},
+      {"never comes",
+       {"verify", "--wait=5"},
+       {-1, 0, old, -1},
+       kExitNoDevice,
+       true,
+       5,
+       milliseconds{0}},
+      {"no --wait", {"update"}, {1, 0, old, -1}, kExitNoDevice, false, 0, milliseconds{0}},
+      {"Ctrl-C", {"update", "--wait"}, {-1, 0, old, 2}, kExitInterrupted, true, 2, milliseconds{0}},
+      {"Ctrl-C, backup",
+       {"backup", "w.bin", "--wait=100"},
+       {-1, 0, old, 1},
+       kExitInterrupted,
+       true,
+       1,
+       milliseconds{0}},
+      // udev gives access a moment after the node appears.
+      {"young node refuses", {"update"}, {0, 3, young, -1}, kExitOk, false, 0, milliseconds{300}},
+      {"came while waiting",
+       {"update", "--wait"},
+       {2, 4, std::nullopt, -1},
+       kExitOk,
+       true,
+       2,
+       milliseconds{2000}},
+      {"old node refuses",
+       {"update"},
+       {0, 1, old, -1},
+       kExitNoPermission,
+       false,
+       0,
+       milliseconds{0}},
+      {"young node keeps refusing",
+       {"version"},
+       {0, -1, young, -1},
+       kExitNoPermission,
+       false,
+       0,
+       milliseconds{2000}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<bool> interrupt{false};
+    testing::FakeClock clock;
+    Unit unit(0x7029);
+    testing::ArrivingBus bus(unit.bus, c.arrival, clock, &interrupt);
+    Pacing pacing{[&clock] { return clock.now; },
+                  [&clock](milliseconds ms) {
+                    clock.paused += ms;
+                    clock.Advance(ms);
+                  }};
+    const CliRun r = Cli(c.args, &interrupt, &bus, pacing);
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_EQ(r.ErrCount("waiting for a unit of vendor 0x1852 ...\n"), c.announced ? 1u : 0u)
+        << r.err;
+    if (c.arrival.afterWaits < 0 && c.arrival.interruptAtWait < 0) {
+      // Never comes: waits for the whole limit, looking again at least once a second.
+      EXPECT_GE(bus.waits, c.waits);
+      EXPECT_LE(clock.now - testing::FakeClock{}.now, std::chrono::seconds(6));
+    } else {
+      EXPECT_EQ(bus.waits, c.waits);
+    }
+    EXPECT_LE(clock.paused, c.paused);
+    if (c.code == kExitInterrupted) {
+      EXPECT_EQ(unit.device->requests(), 0u);
+      EXPECT_NE(r.err.find("interrupted while waiting for a unit; nothing was sent"),
+                std::string::npos);
+    }
+    if (c.code == kExitOk && c.args[0] == std::string("update")) {
+      EXPECT_TRUE(Holds(*unit.device, FirmwareImage()));
+    }
+  }
+}
+
 TEST(Cli, JsonLinesCarryTheirFields) {
   const CliRun r = Cli({"--json", "--simulate=2004", "update"});
   ASSERT_EQ(r.code, kExitOk);
@@ -563,7 +727,7 @@ TEST(Cli, EveryRunEndsWithItsResult) {
     std::vector<std::string> args;
     hid::Bus* bus;
     int code;
-    std::string lastLine;  // of the text form; empty: no stdout at all
+    std::string lastLine;  // of the text form, its start; empty: no stdout at all
   };
   const std::vector<Case> cases = {
       {{"--bogus", "update"}, nullptr, kExitUsage, ""},
@@ -572,13 +736,21 @@ TEST(Cli, EveryRunEndsWithItsResult) {
       {{"--simulate=1234", "version"}, nullptr, kExitNoDevice, "Fail to connect device!"},
       {{"--simulate", "--device=X", "version"}, nullptr, kExitNoDevice, "Fail to connect device!"},
       {{"--simulate", "--device=X", "verify"}, nullptr, kExitNoDevice, "Fail to connect device!"},
-      {{"--simulate", "list"}, nullptr, kExitOk, "emulated:7029  1852:7029  standard framing  ok"},
+      {{"--simulate", "list"},
+       nullptr,
+       kExitOk,
+       "emulated:7029  1852:7029  standard framing  ok  unit emulated unit "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
     const CliRun text = Cli(c.args, nullptr, c.bus);
     EXPECT_EQ(text.code, c.code);
-    EXPECT_EQ(text.OutLines().empty() ? "" : text.OutLines().back(), c.lastLine);
+    const std::string last = text.OutLines().empty() ? "" : text.OutLines().back();
+    if (c.lastLine.empty()) {
+      EXPECT_EQ(last, "");
+    } else {
+      EXPECT_TRUE(last.starts_with(c.lastLine)) << last;
+    }
     std::vector<std::string> args = c.args;
     args.insert(args.begin(), "--json");
     const CliRun json = Cli(args, nullptr, c.bus);
@@ -615,6 +787,11 @@ TEST(Cli, UsageErrors) {
                                              {"--timeout=+5", "update"},
                                              {"--timeout= 5", "update"},
                                              {"--timeout", "5", "update"},
+                                             {"--wait=", "update"},
+                                             {"--wait=0", "update"},
+                                             {"--wait=soon", "verify"},
+                                             {"--wait", "list"},
+                                             {"--wait=5", "info"},
                                              {"--simulate=xyz", "update"},
                                              {"--simulate-fault=flip", "update"},
                                              {"--report=x.txt", "update"},
