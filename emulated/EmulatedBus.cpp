@@ -22,17 +22,17 @@ unsigned EmulatedBus::NextUnit() {
   return next++;
 }
 
-bool EmulatedBus::Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-                       hid::LinkFailure& reason) {
-  if (device_->vanished()) {
-    reason = {hid::FailureKind::Gone, info.path, info.path + ": device is gone"};
-    return false;
-  }
-  out.channel = transport_(device_, reason);
-  if (out.channel == nullptr) return false;
+Result<hid::OpenedInterface, hid::LinkFailure> EmulatedBus::Open(const hid::InterfaceInfo& info) {
+  if (device_->vanished())
+    return Fail(
+        hid::LinkFailure{hid::FailureKind::Gone, info.path, info.path + ": device is gone"});
+  auto channel = transport_(device_);
+  if (!channel) return Fail(std::move(channel.error()));
+  hid::OpenedInterface out;
+  out.channel = std::move(channel.value());
   out.inputLength = kReportLength;
   out.outputLength = kReportLength;
-  return true;
+  return out;
 }
 
 }  // namespace quarnel::emulated

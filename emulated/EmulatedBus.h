@@ -20,8 +20,7 @@ class EmulatedBus final : public hid::Bus {
       : device_(std::move(device)), transport_(std::move(transport)), unit_(NextUnit()) {}
 
   std::vector<hid::InterfaceInfo> Enumerate() override;
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            hid::LinkFailure& reason) override;
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override;
   // The unit lives in this process: no other copy of the program can reach it.
   bool PrivateToProcess() const override { return true; }
 

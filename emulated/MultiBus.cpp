@@ -10,15 +10,13 @@ std::vector<hid::InterfaceInfo> MultiBus::Enumerate() {
   return all;
 }
 
-bool MultiBus::Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-                    hid::LinkFailure& reason) {
+Result<hid::OpenedInterface, hid::LinkFailure> MultiBus::Open(const hid::InterfaceInfo& info) {
   for (const auto& bus : buses_) {
     for (const auto& listed : bus->Enumerate()) {
-      if (listed.path == info.path) return bus->Open(info, out, reason);
+      if (listed.path == info.path) return bus->Open(info);
     }
   }
-  reason = {hid::FailureKind::Gone, info.path, info.path + ": device is gone"};
-  return false;
+  return Fail(hid::LinkFailure{hid::FailureKind::Gone, info.path, info.path + ": device is gone"});
 }
 
 bool MultiBus::PrivateToProcess() const {

@@ -14,8 +14,7 @@ class MultiBus final : public hid::Bus {
   explicit MultiBus(std::vector<std::unique_ptr<hid::Bus>> buses) : buses_(std::move(buses)) {}
 
   std::vector<hid::InterfaceInfo> Enumerate() override;
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            hid::LinkFailure& reason) override;
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override;
   // Private when every bus in it is.
   bool PrivateToProcess() const override;
 

@@ -287,7 +287,7 @@ void TransferEngine::WorkerProc(TransferEngine* engine) {
     if (s.finished == 0 && link != nullptr && link->Lost()) s.linkLost = 1;
     // A finished phase idles until stopped; so does a dead link, instead of spinning on
     // reads that fail at once.
-    if (s.finished != 0 || link == nullptr || !link->IsOpen()) {
+    if (s.finished != 0 || link == nullptr || link->Lost()) {
       Pause(engine->idlePauseMs_ == 0 ? 1 : engine->idlePauseMs_);
     } else if (s.mode == 0) {
       engine->ReadBackStep();

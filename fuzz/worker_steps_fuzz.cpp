@@ -99,11 +99,12 @@ class FuzzBus final : public hid::Bus {
   std::vector<hid::InterfaceInfo> Enumerate() override {
     return {{"fuzz", "fuzz", kVendorId, productId_}};
   }
-  bool Open(const hid::InterfaceInfo&, hid::OpenedInterface& out, hid::LinkFailure&) override {
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo&) override {
+    hid::OpenedInterface out;
     out.channel = std::make_unique<FuzzChannel>(wire_);
     out.inputLength = kReportSize;
     out.outputLength = kReportSize;
-    return true;
+    return out;
   }
 
  private:
@@ -129,7 +130,7 @@ void RunPhase(Phase phase, TransferEngine& engine, CHidApp& link, Wire& wire,
   engine.SetupPhase(phase);
   for (;;) {
     const TransferSnapshot before = engine.Snapshot();
-    if (before.finished || wire.in.empty() || !link.IsOpen()) break;
+    if (before.finished || wire.in.empty() || link.Lost()) break;
     const std::size_t sent = wire.written.size();
     write ? engine.WriteStep() : engine.ReadBackStep();
     const TransferSnapshot after = engine.Snapshot();

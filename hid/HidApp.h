@@ -32,8 +32,8 @@ class CHidApp {
   std::uint32_t Read(Report& buffer);
   // The same, waiting at most timeoutMs instead of the link's read time-out.
   std::uint32_t Read(Report& buffer, std::uint32_t timeoutMs);
-  // One output report from `buffer`; the byte count written, 0 on failure (the link is then
-  // lost for good).
+  // One output report from `buffer`, exactly as long as the interface's output report; the
+  // byte count written, 0 on failure or time-out (the link is then lost for good).
   std::uint32_t Write(const Report& buffer);
   // Ends a waiting Read or Write at once, and every later one, as timed out. May be called
   // from another thread than the one reading, but not at the same time as Open or Close.
@@ -42,20 +42,14 @@ class CHidApp {
   void Close();
 
   bool connected() const { return connected_; }
-  // True while the interface is open and has not failed.
-  bool IsOpen() const { return opened_.channel != nullptr && !lost_.load(); }
   // True once a read or write has failed for another reason than a time-out: the unit is
   // gone or unusable until it is opened again.
   bool Lost() const { return lost_.load(); }
-  std::uint32_t InputLength() const { return opened_.inputLength; }
-  std::uint32_t OutputLength() const { return opened_.outputLength; }
-  // Why the last Open, Read or Write failed.
+  // Why the last Open, Read or Write failed (kind None when it did not).
   const hid::LinkFailure& LastFailure() const { return lastFailure_; }
-  // The same in words for a person, for diagnostics.
-  const std::string& LastError() const { return lastFailure_.detail; }
-  // The physical unit of the opened interface.
+  // The physical unit of the opened interface (InterfaceInfo::location).
   const std::string& Location() const { return location_; }
-  // What was opened: the node or interface path.
+  // The node or interface path that was opened.
   const std::string& Path() const { return path_; }
 
   // Non-empty: Open takes only an interface of the unit at this location (InterfaceInfo::
@@ -68,7 +62,14 @@ class CHidApp {
   void SetTracer(Tracer tracer) { tracer_ = std::move(tracer); }
 
  private:
-  void Fail(hid::LinkFailure failure);
+  bool Usable() const { return opened_.channel != nullptr && !lost_.load(); }
+  void ListInterfaces();
+  // The first listed interface with the IDs that is the one asked for; null, with
+  // `lastFailure_` saying why, when there is none.
+  const hid::InterfaceInfo* Choose(std::uint16_t vendorId, std::uint16_t productId);
+  Result<hid::OpenedInterface, hid::LinkFailure> OpenInterface(const hid::InterfaceInfo& info);
+  void Take(const hid::InterfaceInfo& info, hid::OpenedInterface opened);
+  void LoseLink(hid::LinkFailure failure);
 
   hid::Bus& bus_;
   std::vector<hid::InterfaceInfo> interfaces_;

@@ -261,12 +261,12 @@ int List(hid::Bus& bus, bool emulated, Output& out) {
   for (const auto& info : bus.Enumerate()) {
     if (info.vendorId != kVendorId) continue;
     ++found;
-    hid::OpenedInterface opened;
     hid::LinkFailure failure;
-    if (!bus.Open(info, opened, failure) && !failure.failed()) {
-      failure.kind = hid::FailureKind::IoError;
+    // Only asked whether it opens: the interface is closed again at once.
+    if (auto opened = bus.Open(info); !opened) {
+      failure = std::move(opened.error());
+      if (!failure.failed()) failure.kind = hid::FailureKind::IoError;
     }
-    opened = {};  // only asked whether it opens
     const Product* product = FindProduct(info.productId);
     const std::string access =
         !failure.failed()                                    ? "ok"
@@ -335,13 +335,12 @@ class OneDeviceBus final : public hid::Bus {
     std::erase_if(all, [this](const hid::InterfaceInfo& info) { return info.path != path_; });
     return all;
   }
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            hid::LinkFailure& reason) override {
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override {
     if (info.path != path_) {
-      reason = {hid::FailureKind::NotFound, info.path, "not the unit named by --device"};
-      return false;
+      return Fail(hid::LinkFailure{hid::FailureKind::NotFound, info.path,
+                                   "not the unit named by --device"});
     }
-    return inner_.Open(info, out, reason);
+    return inner_.Open(info);
   }
 
  private:

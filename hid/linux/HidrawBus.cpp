@@ -133,43 +133,37 @@ class HidrawBus final : public Bus {
     return found;
   }
 
-  bool Open(const InterfaceInfo& info, OpenedInterface& out, LinkFailure& reason) override {
+  Result<OpenedInterface, LinkFailure> Open(const InterfaceInfo& info) override {
     const std::string& node = info.path;
     errno = 0;
     UniqueFd fd(config_.open(node));
-    if (fd.get() < 0) {
-      reason = OpenError(node, errno);
-      return false;
-    }
+    if (fd.get() < 0) return Fail(OpenError(node, errno));
     // Held as long as the descriptor stays open, so two programs never talk to it at once.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-      reason = errno == EWOULDBLOCK
-                   ? OpenError(node, EBUSY)
-                   : LinkFailure{FailureKind::IoError, node,
-                                 "cannot lock " + node + ": " + std::strerror(errno)};
-      return false;
+      return Fail(errno == EWOULDBLOCK
+                      ? OpenError(node, EBUSY)
+                      : LinkFailure{FailureKind::IoError, node,
+                                    "cannot lock " + node + ": " + std::strerror(errno)});
     }
     std::vector<std::uint8_t> descriptor;
     if (!config_.readDescriptor(fd.get(), descriptor)) {
-      reason = {FailureKind::IoError, node,
-                "cannot read the report descriptor of " + node + ": " + std::strerror(errno)};
-      return false;
+      return Fail(LinkFailure{
+          FailureKind::IoError, node,
+          "cannot read the report descriptor of " + node + ": " + std::strerror(errno)});
     }
     std::string why;
     const auto layout = ParseReportDescriptor(descriptor, why);
     if (!layout) {
-      reason = {FailureKind::UnsupportedReports, node,
-                node + ": unusable report descriptor: " + why};
-      return false;
+      return Fail(LinkFailure{FailureKind::UnsupportedReports, node,
+                              node + ": unusable report descriptor: " + why});
     }
-    if (!FitsReportBuffers(*layout, kReportSize, why)) {
-      reason = {FailureKind::UnsupportedReports, node, node + ": " + why};
-      return false;
-    }
+    if (!FitsReportBuffers(*layout, kReportSize, why))
+      return Fail(LinkFailure{FailureKind::UnsupportedReports, node, node + ": " + why});
+    OpenedInterface out;
     out.inputLength = static_cast<std::uint32_t>(layout->InputLength());
     out.outputLength = static_cast<std::uint32_t>(layout->OutputLength());
     out.channel = MakeFdChannel(fd.release(), node);
-    return true;
+    return out;
   }
 
  private:

@@ -10,6 +10,7 @@
 #include "engine/ImageVersion.h"
 #include "resources/resource.h"
 #include "tests/support/HeadlessWindow.h"
+#include "tests/support/ServedInterface.h"
 
 namespace quarnel {
 namespace {
@@ -52,9 +53,8 @@ class SharedBus final : public hid::Bus {
  public:
   explicit SharedBus(hid::Bus& inner) : inner_(inner) {}
   std::vector<hid::InterfaceInfo> Enumerate() override { return inner_.Enumerate(); }
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            hid::LinkFailure& reason) override {
-    return inner_.Open(info, out, reason);
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override {
+    return inner_.Open(info);
   }
 
  private:
@@ -437,11 +437,8 @@ class TwoUnitBus final : public hid::Bus {
     hid::InterfaceInfo ib{"b", "unit-b", 0x1852, b_->productId()};
     return calls_++ % 2 == 0 ? std::vector{ia, ib} : std::vector{ib, ia};
   }
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            hid::LinkFailure& reason) override {
-    out.channel = hid::OpenLoopback(info.path == "a" ? a_ : b_, reason);
-    out.inputLength = out.outputLength = 64;
-    return out.channel != nullptr;
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override {
+    return testing::OpenServed(info.path == "a" ? a_ : b_);
   }
 
  private:
@@ -491,15 +488,11 @@ class UnitsBus final : public hid::Bus {
     }
     return found;
   }
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            hid::LinkFailure& reason) override {
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override {
     for (const Unit& u : units_) {
-      if (u.path != info.path) continue;
-      out.channel = hid::OpenLoopback(u.device, reason);
-      out.inputLength = out.outputLength = 64;
-      return out.channel != nullptr;
+      if (u.path == info.path) return testing::OpenServed(u.device);
     }
-    return false;
+    return Fail(hid::LinkFailure{});
   }
 
  private:
@@ -589,10 +582,8 @@ class RefusingBus final : public hid::Bus {
   std::vector<hid::InterfaceInfo> Enumerate() override {
     return {{"/dev/hidraw7", "port-7", 0x1852, 0x7029}};
   }
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface&,
-            hid::LinkFailure& reason) override {
-    reason = {kind_, info.path, "refused"};
-    return false;
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override {
+    return Fail(hid::LinkFailure{kind_, info.path, "refused"});
   }
 
  private:

@@ -27,11 +27,10 @@ class TapBus final : public hid::Bus {
     ++listings;
     return bus_.Enumerate();
   }
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            hid::LinkFailure& reason) override {
-    if (!bus_.Open(info, out, reason)) return false;
-    channel = out.channel.get();
-    return true;
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override {
+    auto opened = bus_.Open(info);
+    if (opened) channel = opened->channel.get();
+    return opened;
   }
 
   Device& device() { return bus_.device(); }
@@ -45,14 +44,13 @@ class TapBus final : public hid::Bus {
 class HidAppTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    hid::LinkFailure reason;
-    if (hid::OpenLoopback(std::make_shared<Device>(kProduct), reason) == nullptr)
-      GTEST_SKIP() << "the emulated device cannot be reached here: " << reason.detail;
+    if (const auto loopback = hid::OpenLoopback(std::make_shared<Device>(kProduct)); !loopback)
+      GTEST_SKIP() << "the emulated device cannot be reached here: " << loopback.error().detail;
   }
   void Connect(Faults faults = {}) {
     bus_ = std::make_unique<TapBus>(faults);
     link_ = std::make_unique<CHidApp>(*bus_);
-    ASSERT_TRUE(link_->Open(kVendorId, kProduct)) << link_->LastError();
+    ASSERT_TRUE(link_->Open(kVendorId, kProduct)) << link_->LastFailure().detail;
     link_->SetTracer([this](char direction, const Report&, std::uint32_t count) {
       trace_.push_back({direction, count});
     });
@@ -63,7 +61,7 @@ class HidAppTest : public ::testing::Test {
   // Reads one answer and checks it answers the last request.
   void ExpectAnswer() {
     Report answer{};
-    ASSERT_EQ(link_->Read(answer), 64u) << link_->LastError();
+    ASSERT_EQ(link_->Read(answer), 64u) << link_->LastFailure().detail;
     EXPECT_EQ(AcceptRegisterAnswer(answer, sequence_), bus_->device().Register(kRegister));
     sequence_ = NextSequence(sequence_);
   }
@@ -82,15 +80,16 @@ class HidAppTest : public ::testing::Test {
 TEST_F(HidAppTest, OpensTheWantedDeviceOnly) {
   Connect();
   EXPECT_TRUE(link_->connected());
-  EXPECT_EQ(link_->InputLength(), 64u);
-  EXPECT_EQ(link_->OutputLength(), 64u);
+  ASSERT_EQ(AskRegister(), 64u);  // the unit's whole output report
+  ExpectAnswer();                 // ... and its whole input report
   EXPECT_EQ(link_->Location().rfind("emulated unit ", 0), 0u) << link_->Location();
   EXPECT_TRUE(link_->Open(kVendorId, kProduct));  // already open: nothing changes
 
   CHidApp other(*bus_);
   const int listed = bus_->listings;
   EXPECT_FALSE(other.Open(kVendorId, 0x7030));
-  EXPECT_NE(other.LastError().find("1852:7030"), std::string::npos) << other.LastError();
+  EXPECT_NE(other.LastFailure().detail.find("1852:7030"), std::string::npos)
+      << other.LastFailure().detail;
   EXPECT_FALSE(other.Open(0x1853, kProduct));
   // The attempts of one link search one listing of the bus.
   EXPECT_EQ(bus_->listings, listed + 1);
@@ -126,7 +125,7 @@ TEST_F(HidAppTest, TimeOutLeavesTheLinkUsable) {
   link_->SetTimeouts(20, 1000);
   Report answer{};
   EXPECT_EQ(link_->Read(answer), 0u);  // nothing asked yet
-  EXPECT_TRUE(link_->IsOpen());
+  EXPECT_FALSE(link_->Lost());
   EXPECT_TRUE(link_->connected());
 
   link_->SetTimeouts(5000, 1000);
@@ -136,7 +135,7 @@ TEST_F(HidAppTest, TimeOutLeavesTheLinkUsable) {
   link_->SetTimeouts(20, 1000);
   ASSERT_EQ(AskRegister(), 64u);  // the device falls silent from here on
   EXPECT_EQ(link_->Read(answer), 0u);
-  EXPECT_TRUE(link_->IsOpen());
+  EXPECT_FALSE(link_->Lost());
   EXPECT_TRUE(link_->connected());
   EXPECT_EQ(trace_.size(), 3u);  // time-outs are not traced as reads
 }
@@ -150,14 +149,14 @@ TEST_F(HidAppTest, VanishedDeviceClosesTheLinkForGood) {
   Report answer{};
   EXPECT_EQ(link_->Read(answer), 0u);
   EXPECT_FALSE(link_->connected());
-  EXPECT_FALSE(link_->IsOpen());
-  EXPECT_FALSE(link_->LastError().empty());
+  EXPECT_TRUE(link_->Lost());
+  EXPECT_FALSE(link_->LastFailure().detail.empty());
 
   // Dead: no waiting for the (long) limits any more.
-  const std::string reason = link_->LastError();
+  const std::string reason = link_->LastFailure().detail;
   EXPECT_EQ(link_->Read(answer), 0u);
   EXPECT_EQ(AskRegister(), 0u);
-  EXPECT_EQ(link_->LastError(), reason);
+  EXPECT_EQ(link_->LastFailure().detail, reason);
   EXPECT_FALSE(link_->Open(kVendorId, kProduct));  // the device is gone from the bus
 }
 
@@ -173,8 +172,8 @@ TEST_F(HidAppTest, WriteToAVanishedDeviceFails) {
 
   EXPECT_EQ(AskRegister(), 0u);
   EXPECT_FALSE(link_->connected());
-  EXPECT_FALSE(link_->IsOpen());
-  EXPECT_FALSE(link_->LastError().empty());
+  EXPECT_TRUE(link_->Lost());
+  EXPECT_FALSE(link_->LastFailure().detail.empty());
   EXPECT_EQ(AskRegister(), 0u);
 }
 
@@ -202,7 +201,8 @@ TEST_F(HidAppTest, ClosingDoesNotWaitForADelayedAnswer) {
   Connect(faults);
   ASSERT_EQ(AskRegister(), 64u);
   link_->Close();
-  EXPECT_FALSE(link_->IsOpen());
+  Report answer{};
+  EXPECT_EQ(link_->Read(answer), 0u);  // nothing is open: no wait for the delayed answer
 }
 
 }  // namespace

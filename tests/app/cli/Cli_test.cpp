@@ -249,10 +249,9 @@ TEST(Cli, InterruptIsJudgedByPhase) {
                        Case{"verify", 10, kExitInterrupted}}) {
     std::atomic<bool> flag{false};
     auto device = std::make_shared<Device>(0x7029);
-    emulated::EmulatedBus bus(
-        device, [&](std::shared_ptr<hid::ReportServer>, hid::LinkFailure& reason) {
-          return hid::OpenLoopback(std::make_shared<InterruptAt>(device, flag, c.at), reason);
-        });
+    emulated::EmulatedBus bus(device, [&](std::shared_ptr<hid::ReportServer>) {
+      return hid::OpenLoopback(std::make_shared<InterruptAt>(device, flag, c.at));
+    });
     const CliRun r = Cli({c.command, "--timeout=600"}, &flag, &bus);
     EXPECT_EQ(r.code, c.code) << c.command << " " << c.at << r.err;
   }
@@ -263,9 +262,8 @@ class SharedUnitBus final : public hid::Bus {
  public:
   explicit SharedUnitBus(std::shared_ptr<Device> device) : inner_(std::move(device)) {}
   std::vector<hid::InterfaceInfo> Enumerate() override { return inner_.Enumerate(); }
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            hid::LinkFailure& reason) override {
-    return inner_.Open(info, out, reason);
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override {
+    return inner_.Open(info);
   }
 
  private:
