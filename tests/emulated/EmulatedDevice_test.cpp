@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "base/Text.h"
 #include "engine/FirmwareImage.h"
 
 namespace quarnel::emulated {
@@ -201,22 +202,46 @@ TEST(EmulatedDevice, HostileRequestsAreIgnored) {
 
 TEST(EmulatedDevice, FaultOptionsParse) {
   Faults f;
-  std::string error;
-  EXPECT_TRUE(ParseFault("flip:0x2FFF", f, error));
+  EXPECT_TRUE(ApplyFault("flip:0x2FFF", f));
   EXPECT_EQ(f.flipAddress, 0x2FFF);
-  EXPECT_TRUE(ParseFault("silent-after:10", f, error));
+  EXPECT_TRUE(ApplyFault("silent-after:10", f));
   EXPECT_EQ(f.silentAfter, 10u);
-  EXPECT_TRUE(ParseFault("dup:3", f, error));
-  EXPECT_TRUE(ParseFault("dup-at:300", f, error));
+  EXPECT_TRUE(ApplyFault("dup:3", f));
+  EXPECT_TRUE(ApplyFault("dup-at:300", f));
   EXPECT_EQ(f.dupAt, 300u);
-  EXPECT_TRUE(ParseFault("delay-from:299", f, error));
+  EXPECT_TRUE(ApplyFault("delay-from:299", f));
   EXPECT_EQ(f.delayFrom, 299u);
-  EXPECT_TRUE(ParseFault("refuse-writes", f, error));
+  EXPECT_TRUE(ApplyFault("refuse-writes", f));
   EXPECT_TRUE(f.refuseWrites);
-  for (const char* bad :
-       {"flip", "flip:", "flip:16384", "dup:0", "stale:x", "nonsense:1", "delay:-1", "dup-at"}) {
-    EXPECT_FALSE(ParseFault(bad, f, error)) << bad;
-    EXPECT_FALSE(error.empty());
+  EXPECT_TRUE(ApplyFault("delay:4294967294", f));
+  EXPECT_EQ(f.delayMs, 4294967294u);
+  // Each refusal names its problem, in words that fit it.
+  const std::pair<const char*, FaultProblem> bad[] = {
+      {"flip", FaultProblem::NeedsValue},
+      {"flip:", FaultProblem::NeedsValue},
+      {"flip:16384", FaultProblem::TooLarge},
+      {"dup:0", FaultProblem::TooSmall},
+      {"stale:x", FaultProblem::NeedsValue},
+      {"nonsense:1", FaultProblem::UnknownKind},
+      {"delay:-1", FaultProblem::NeedsValue},
+      {"dup-at", FaultProblem::NeedsValue},
+      {"refuse-writes:1", FaultProblem::TakesNoValue},
+      {"silent-after:4294967295", FaultProblem::TooLarge},
+      {"delay:4294967295", FaultProblem::TooLarge},
+      {"vanish-after:99999999999", FaultProblem::TooLarge},
+      {"dup:0x100000000", FaultProblem::TooLarge},
+  };
+  for (const auto& [option, problem] : bad) {
+    const auto applied = ApplyFault(option, f);
+    ASSERT_FALSE(applied) << option;
+    EXPECT_EQ(applied.error().kind, problem) << option;
+    EXPECT_NE(applied.error().detail.find(Quoted(option)), std::string::npos)
+        << applied.error().detail;
+    if (problem == FaultProblem::TooLarge) {
+      EXPECT_NE(applied.error().detail.find("at most"), std::string::npos)
+          << applied.error().detail;
+      EXPECT_EQ(applied.error().detail.find("EEPROM"), std::string::npos) << applied.error().detail;
+    }
   }
 }
 
