@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "emulated/Descriptor.h"
 #include "engine/Products.h"
 
 namespace quarnel::emulated {
@@ -13,7 +14,6 @@ std::vector<hid::InterfaceInfo> EmulatedBus::Enumerate() {
   char path[32];
   std::snprintf(path, sizeof path, "emulated:%04x", unsigned{device_->productId()});
   const std::string location = "emulated unit " + std::to_string(unit_);
-  if (!path_.empty()) return {hid::InterfaceInfo{path_, location, kVendorId, device_->productId()}};
   return {hid::InterfaceInfo{path, location, kVendorId, device_->productId()}};
 }
 

@@ -25,9 +25,6 @@ class EmulatedBus final : public hid::Bus {
   bool PrivateToProcess() const override { return true; }
 
   Device& device() { return *device_; }
-  // Lists the unit under this path instead of "emulated:PID", so
-  // that tests can tell several emulated units apart.
-  void SetPath(std::string path) { path_ = std::move(path); }
 
  private:
   // Each bus is a unit of its own: where several are listed together, the read-back can tell
@@ -36,7 +33,6 @@ class EmulatedBus final : public hid::Bus {
 
   std::shared_ptr<Device> device_;
   hid::LoopbackFactory transport_;
-  std::string path_;
   unsigned unit_;
 };
 

@@ -35,9 +35,9 @@ Device::Device(std::uint16_t productId, Faults faults, std::span<const std::uint
   eeprom_.fill(0xFF);
 }
 
-Device::Outcome Device::Handle(std::span<const std::uint8_t> report) {
+hid::ServedAnswer Device::Serve(std::span<const std::uint8_t> report) {
   std::lock_guard lock(mutex_);
-  Outcome out;
+  hid::ServedAnswer out;
   if (vanished_) return out;
   ++requests_;
   if (faults_.silentAfter && requests_ > *faults_.silentAfter) return out;

@@ -19,17 +19,12 @@
 
 namespace quarnel::emulated {
 
-// Input and output reports of the device, report-ID byte included.
-inline constexpr std::uint32_t kReportLength = 64;
-
 // The version registers of a unit that runs `image`: they mirror its version header (all
 // 0 where it has none) and say it is a formal release.
 std::array<std::uint8_t, 256> RegistersFor(std::span<const std::uint8_t> image);
 
 class Device final : public hid::ReportServer {
  public:
-  using Outcome = hid::ServedAnswer;
-
   // A unit with an erased EEPROM whose registers say it runs `image`.
   explicit Device(std::uint16_t productId, Faults faults = {},
                   std::span<const std::uint8_t> image = FirmwareImage());
@@ -38,8 +33,7 @@ class Device final : public hid::ReportServer {
   Framing framing() const { return framing_; }
 
   // Takes one output report (report-ID byte first) and says what the device sends back.
-  Outcome Handle(std::span<const std::uint8_t> report);
-  hid::ServedAnswer Serve(std::span<const std::uint8_t> report) override { return Handle(report); }
+  hid::ServedAnswer Serve(std::span<const std::uint8_t> report) override;
 
   bool vanished() const;
   std::uint32_t requests() const;

@@ -14,8 +14,8 @@
 #include "app/cli/Progress.h"
 #include "app/cli/Verdict.h"
 #include "emulated/EmulatedBus.h"
-#include "emulated/MultiBus.h"
 #include "engine/FirmwareImage.h"
+#include "tests/support/MultiBus.h"
 
 namespace quarnel::cli {
 namespace {
@@ -408,14 +408,10 @@ TEST(Cli, BackupThenRestore) {
 TEST(Cli, DeviceChoosesOneOfSeveralUnits) {
   auto first = std::make_shared<Device>(0x7029);
   auto second = std::make_shared<Device>(0x7029);
-  auto firstBus = std::make_unique<emulated::EmulatedBus>(first);
-  auto secondBus = std::make_unique<emulated::EmulatedBus>(second);
-  firstBus->SetPath("emulated:7029/1");
-  secondBus->SetPath("emulated:7029/2");
-  std::vector<std::unique_ptr<hid::Bus>> buses;
-  buses.push_back(std::move(firstBus));
-  buses.push_back(std::move(secondBus));
-  emulated::MultiBus bus(std::move(buses));
+  std::vector<testing::MultiBus::Member> units;
+  units.push_back({std::make_unique<emulated::EmulatedBus>(first), "emulated:7029/1"});
+  units.push_back({std::make_unique<emulated::EmulatedBus>(second), "emulated:7029/2"});
+  testing::MultiBus bus(std::move(units));
 
   for (const char* command : {"update", "verify"}) {
     const CliRun several = Cli({command}, nullptr, &bus);

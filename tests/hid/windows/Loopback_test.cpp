@@ -2,6 +2,7 @@
 // crosses the same overlapped read and write code as a real HID interface.
 #include <gtest/gtest.h>
 
+#include "emulated/Descriptor.h"
 #include "emulated/EmulatedBus.h"
 #include "engine/Products.h"
 #include "hid/HidApp.h"

@@ -35,9 +35,9 @@ TEST(SetupApiBus, OpenReportsWhatWentWrong) {
   // Whatever Wine offers (a virtual mouse and keyboard) either opens with lengths that fit or is
   // refused with a reason.
   for (const auto& info : bus->Enumerate()) {
-    auto opened = bus->Open(info);
-    if (opened) {
-      OpenedInterface& any = opened.value();
+    auto result = bus->Open(info);
+    if (result) {
+      OpenedInterface& any = result.value();
       EXPECT_NE(any.channel, nullptr);
       EXPECT_LE(any.inputLength, kReportSize);
       EXPECT_LE(any.outputLength, kReportSize);
@@ -48,7 +48,7 @@ TEST(SetupApiBus, OpenReportsWhatWentWrong) {
         EXPECT_NE(r.status, IoStatus::Failed) << r.failure.detail;
       }
     } else {
-      EXPECT_FALSE(opened.error().detail.empty()) << info.path;
+      EXPECT_FALSE(result.error().detail.empty()) << info.path;
     }
   }
 }
