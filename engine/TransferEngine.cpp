@@ -8,6 +8,11 @@ namespace quarnel {
 
 namespace {
 
+// A register read sends its request up to 100 times and reads up to 100 answers after each
+// send, so that a unit still busy with earlier answers is waited out. The cost of a silent
+// unit is 100 x 100 reads at the link's read time-out each (5 s by default: about 14 hours),
+// unless the deadline or the abort flag ends it sooner; on a dead link every call returns at
+// once and the 10000 passes take no time.
 constexpr int kSends = 100;
 constexpr int kReadsPerSend = 100;
 
