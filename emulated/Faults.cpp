@@ -74,7 +74,9 @@ std::string FaultKindList() {
   for (const FaultKind& kind : kFaultKinds) {
     if (!list.empty()) list += ", ";
     list += kind.name;
-    if (!kind.value.empty()) list += ":" + std::string(kind.value);
+    if (kind.value.empty()) continue;
+    list += ':';
+    list += kind.value;
   }
   return list;
 }

@@ -155,7 +155,7 @@ class TransferEngine {
   std::uint32_t idlePauseMs_ = kIdlePauseMs;
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
   const std::atomic<bool>* abort_ = nullptr;
-  std::chrono::steady_clock::duration lateness_ = std::chrono::microseconds(200);
+  std::chrono::steady_clock::duration lateness_ = std::chrono::microseconds(50);
   std::chrono::milliseconds stragglerLeast_{50};
   std::chrono::steady_clock::time_point sentAt_{};
   std::chrono::steady_clock::duration longestAnswer_{};
