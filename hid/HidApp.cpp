@@ -1,5 +1,7 @@
 #include "hid/HidApp.h"
 
+#include <algorithm>
+
 #include "base/Text.h"
 
 namespace quarnel {
@@ -15,18 +17,30 @@ void CHidApp::SetTimeouts(std::uint32_t readMs, std::uint32_t writeMs) {
   writeTimeoutMs_ = writeMs;
 }
 
+void CHidApp::RequireReports(std::uint32_t leastInput, std::uint32_t leastOutput) {
+  leastInput_ = std::max<std::uint32_t>(leastInput, 1);
+  leastOutput_ = std::max<std::uint32_t>(leastOutput, 1);
+}
+
 bool CHidApp::Open(std::uint16_t vendorId, std::uint16_t productId) {
   if (connected_) return true;
   ListInterfaces();
-  const hid::InterfaceInfo* chosen = Choose(vendorId, productId);
-  if (chosen == nullptr) return false;
-  auto opened = OpenInterface(*chosen);
-  if (!opened) {
-    lastFailure_ = std::move(opened.error());
-    return false;
+  std::vector<hid::LinkFailure> passedOver;
+  for (const hid::InterfaceInfo* info : Candidates(vendorId, productId)) {
+    auto opened = OpenInterface(*info);
+    if (opened) {
+      Take(*info, std::move(opened.value()));
+      return true;
+    }
+    // Another interface of the unit (a composite device) may be the one that takes reports.
+    if (opened.error().kind != hid::FailureKind::UnsupportedReports) {
+      lastFailure_ = std::move(opened.error());
+      return false;
+    }
+    passedOver.push_back(std::move(opened.error()));
   }
-  Take(*chosen, std::move(opened.value()));
-  return true;
+  if (!passedOver.empty()) lastFailure_ = NoneFits(passedOver);
+  return false;
 }
 
 void CHidApp::ListInterfaces() {
@@ -36,7 +50,9 @@ void CHidApp::ListInterfaces() {
   listed_ = true;
 }
 
-const hid::InterfaceInfo* CHidApp::Choose(std::uint16_t vendorId, std::uint16_t productId) {
+std::vector<const hid::InterfaceInfo*> CHidApp::Candidates(std::uint16_t vendorId,
+                                                           std::uint16_t productId) {
+  std::vector<const hid::InterfaceInfo*> found;
   bool otherUnit = false;  // one with the IDs was there, but not the one asked for
   for (const auto& info : interfaces_) {
     if (info.vendorId != vendorId || info.productId != productId) continue;
@@ -45,8 +61,9 @@ const hid::InterfaceInfo* CHidApp::Choose(std::uint16_t vendorId, std::uint16_t 
       otherUnit = true;
       continue;
     }
-    return &info;
+    found.push_back(&info);
   }
+  if (!found.empty()) return found;
   const std::string ids = IdPair(vendorId, productId);
   std::string detail = "no HID device " + ids + " found";
   if (otherUnit) {
@@ -55,7 +72,7 @@ const hid::InterfaceInfo* CHidApp::Choose(std::uint16_t vendorId, std::uint16_t 
                  : "the HID devices " + ids + " found are other units than the one asked for";
   }
   lastFailure_ = {hid::FailureKind::NotFound, requiredPath_, std::move(detail)};
-  return nullptr;
+  return found;
 }
 
 Result<hid::OpenedInterface, hid::LinkFailure> CHidApp::OpenInterface(
@@ -68,13 +85,42 @@ Result<hid::OpenedInterface, hid::LinkFailure> CHidApp::OpenInterface(
     if (reason.detail.empty()) reason.detail = "cannot open " + info.path;
     return Fail(std::move(reason));
   }
-  const hid::OpenedInterface& o = opened.value();
-  if (o.channel == nullptr || o.inputLength == 0 || o.outputLength == 0 ||
-      o.inputLength > kReportSize || o.outputLength > kReportSize) {
-    return Fail(hid::LinkFailure{hid::FailureKind::UnsupportedReports, info.path,
-                                 info.path + ": report lengths do not fit 64-byte reports"});
-  }
+  if (hid::LinkFailure unfit = CheckReports(info.path, opened.value()); unfit.failed())
+    return Fail(std::move(unfit));
   return opened;
+}
+
+namespace {
+
+// "output reports of 13 bytes", "no input report".
+std::string ReportWords(const char* kind, std::uint32_t length) {
+  if (length == 0) return std::string("no ") + kind + " report";
+  return std::string(kind) + " reports of " + std::to_string(length) + " bytes";
+}
+
+}  // namespace
+
+hid::LinkFailure CHidApp::CheckReports(const std::string& path,
+                                       const hid::OpenedInterface& o) const {
+  const auto fits = [](std::uint32_t length, std::uint32_t least) {
+    return length >= least && length <= kReportSize;
+  };
+  if (o.channel != nullptr && fits(o.inputLength, leastInput_) &&
+      fits(o.outputLength, leastOutput_))
+    return {};
+  return {hid::FailureKind::UnsupportedReports, path,
+          path + ": " + ReportWords("output", o.outputLength) + " and " +
+              ReportWords("input", o.inputLength)};
+}
+
+hid::LinkFailure CHidApp::NoneFits(const std::vector<hid::LinkFailure>& passedOver) const {
+  // Every interface says what it has; the words end with what was needed.
+  std::string detail;
+  for (const hid::LinkFailure& f : passedOver) detail += (detail.empty() ? "" : "; ") + f.detail;
+  detail += " (needed: output reports of at least " + std::to_string(leastOutput_) +
+            " bytes and input reports of at least " + std::to_string(leastInput_) +
+            ", report ID included, at most " + std::to_string(kReportSize) + ")";
+  return {hid::FailureKind::UnsupportedReports, passedOver.back().path, std::move(detail)};
 }
 
 void CHidApp::Take(const hid::InterfaceInfo& info, hid::OpenedInterface opened) {

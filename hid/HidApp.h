@@ -25,7 +25,9 @@ class CHidApp {
   CHidApp& operator=(const CHidApp&) = delete;
 
   // True when the wanted device is open. Returns at once while connected. The interfaces
-  // are listed by the first call; later calls on the same link search that list.
+  // are listed by the first call; later calls on the same link search that list. Of the
+  // interfaces with the IDs, one whose reports are too short for RequireReports (or unusable
+  // otherwise) is passed over and the search goes on; the first one that fits is opened.
   bool Open(std::uint16_t vendorId, std::uint16_t productId);
   // One input report into `buffer`; the byte count (report-ID byte included), 0 on time-out
   // or failure. A failure other than a time-out ends the link for good (Lost()).
@@ -57,6 +59,10 @@ class CHidApp {
   void RequireLocation(std::string location) { requiredLocation_ = std::move(location); }
   // Non-empty: Open takes only the interface with this node or interface path.
   void RequirePath(std::string path) { requiredPath_ = std::move(path); }
+  // Open takes only an interface whose input and output reports hold at least this many bytes
+  // (report-ID byte included), and never more than a Report: what the next attempt's requests
+  // and answers need. Until told, any length from 1 byte does.
+  void RequireReports(std::uint32_t leastInput, std::uint32_t leastOutput);
   void SetTimeouts(std::uint32_t readMs, std::uint32_t writeMs);
   std::uint32_t ReadTimeoutMs() const { return readTimeoutMs_; }
   void SetTracer(Tracer tracer) { tracer_ = std::move(tracer); }
@@ -64,10 +70,15 @@ class CHidApp {
  private:
   bool Usable() const { return opened_.channel != nullptr && !lost_.load(); }
   void ListInterfaces();
-  // The first listed interface with the IDs that is the one asked for; null, with
-  // `lastFailure_` saying why, when there is none.
-  const hid::InterfaceInfo* Choose(std::uint16_t vendorId, std::uint16_t productId);
+  // The listed interfaces with the IDs that are the ones asked for, in the bus's order; none,
+  // with `lastFailure_` saying why, when there is none.
+  std::vector<const hid::InterfaceInfo*> Candidates(std::uint16_t vendorId,
+                                                    std::uint16_t productId);
   Result<hid::OpenedInterface, hid::LinkFailure> OpenInterface(const hid::InterfaceInfo& info);
+  // Why an opened interface cannot carry the reports asked for; kind None when it can.
+  hid::LinkFailure CheckReports(const std::string& path, const hid::OpenedInterface& o) const;
+  // The failure of an attempt whose every candidate was passed over for its reports.
+  hid::LinkFailure NoneFits(const std::vector<hid::LinkFailure>& passedOver) const;
   void Take(const hid::InterfaceInfo& info, hid::OpenedInterface opened);
   void LoseLink(hid::LinkFailure failure);
 
@@ -80,6 +91,8 @@ class CHidApp {
   std::string path_;
   std::string requiredLocation_;
   std::string requiredPath_;
+  std::uint32_t leastInput_ = 1;
+  std::uint32_t leastOutput_ = 1;
   std::atomic<bool> lost_{false};
   hid::LinkFailure lastFailure_;
   std::uint32_t readTimeoutMs_ = hid::kReadTimeoutMs;

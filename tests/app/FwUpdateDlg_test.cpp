@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "emulated/EmulatedBus.h"
 #include "engine/ImageVersion.h"
 #include "resources/resource.h"
+#include "tests/support/CompositeBus.h"
 #include "tests/support/HeadlessWindow.h"
 #include "tests/support/ServedInterface.h"
 
@@ -189,6 +191,43 @@ TEST(FwUpdateDlg, AlternateFramingDuplicateReadBackAnswerGivesFail) {
   EXPECT_EQ(rig.window.texts[IDC_STATUS], "FW UPDATE FAIL!");
   EXPECT_EQ(rig.window.messages.size(), 1u);
   EXPECT_TRUE(rig.EepromHoldsImage());
+}
+
+// A unit with a consumer-control interface listed before its own: each attempt passes over
+// the interface whose reports cannot carry its framing's. Reports too short for the framing:
+// nothing is sent, and the box says why.
+TEST(FwUpdateDlg, CompositeUnitIsUpdatedThroughTheInterfaceThatFits) {
+  struct Case {
+    std::uint16_t pid;
+    std::optional<testing::ReportLengths> lengths;
+    Outcome outcome;
+  };
+  const Case cases[] = {
+      {0x7029, std::nullopt, Outcome::UpdateOk},
+      {0x7029, testing::ReportLengths{13, 13}, Outcome::ConnectFailed},
+      {0x2004, testing::ReportLengths{20, 20}, Outcome::ConnectFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pid);
+    auto device = std::make_shared<Device>(c.pid);
+    testing::CompositeBus bus(std::make_unique<EmulatedBus>(device), c.lengths);
+    HeadlessWindow window;
+    CFwUpdateDlg dlg(window, FastOptions(bus));
+    dlg.OnInitDialog();
+    dlg.OnStartUpdate();
+    RunToEnd(dlg, window);
+    EXPECT_EQ(dlg.outcome(), c.outcome);
+    if (c.outcome == Outcome::UpdateOk) {
+      EXPECT_EQ(device->requests(), 2 * FirmwareImage().size() / 8);
+    } else {
+      EXPECT_EQ(device->requests(), 0u);
+      EXPECT_EQ(dlg.result().failure.kind, hid::FailureKind::UnsupportedReports);
+      EXPECT_EQ(window.messages,
+                std::vector<std::string>{"Fail to connect USB device!\n\nThe device at " +
+                                         bus.Enumerate()[1].path +
+                                         " uses reports this program cannot handle."});
+    }
+  }
 }
 
 const std::string kNotFoundAgain =

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "emulated/EmulatedBus.h"
 #include "engine/Products.h"
+#include "tests/support/CompositeBus.h"
 
 namespace quarnel {
 namespace {
@@ -96,6 +98,55 @@ TEST_F(HidAppTest, OpensTheWantedDeviceOnly) {
   Report r{};
   EXPECT_EQ(other.Read(r), 0u);
   EXPECT_EQ(other.Write(r), 0u);
+}
+
+// A unit with a consumer-control interface listed before its own: the search passes over the
+// interface whose reports cannot carry the framing's and goes on among the unit's others.
+TEST_F(HidAppTest, CompositeUnitOpensTheInterfaceWhoseReportsFit) {
+  struct Case {
+    std::optional<testing::ReportLengths> unitLengths;  // none: the unit's own 64 bytes
+    std::uint32_t leastInput, leastOutput;
+    bool opens;
+  };
+  const Case cases[] = {
+      {std::nullopt, 11, 17, true},                     // the standard framing's needs
+      {testing::ReportLengths{19, 23}, 19, 23, true},   // exactly the alternate framing's
+      {testing::ReportLengths{13, 13}, 11, 17, false},  // 12 data bytes: requests cut short
+      {testing::ReportLengths{20, 20}, 19, 23, false},
+      {testing::ReportLengths{64, 65}, 11, 17, false},  // more than the link's buffer
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.leastOutput);
+    testing::CompositeBus bus(
+        std::make_unique<emulated::EmulatedBus>(std::make_shared<Device>(kProduct)), c.unitLengths);
+    const auto listed = bus.Enumerate();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].location, listed[1].location);  // one unit
+    CHidApp link(bus);
+    link.RequireReports(c.leastInput, c.leastOutput);
+    EXPECT_EQ(link.Open(kVendorId, kProduct), c.opens);
+    EXPECT_EQ(bus.consumerOpens, 1);  // tried, and passed over
+    if (c.opens) {
+      EXPECT_EQ(link.Path(), listed[1].path);
+      EXPECT_EQ(link.Location(), listed[1].location);
+      continue;
+    }
+    // The words say what each interface has and what was needed.
+    const hid::LinkFailure& why = link.LastFailure();
+    EXPECT_EQ(why.kind, hid::FailureKind::UnsupportedReports);
+    EXPECT_NE(why.detail.find(listed[0].path + ": no output report and input reports of 2 bytes"),
+              std::string::npos)
+        << why.detail;
+    const std::string found =
+        listed[1].path + ": output reports of " + std::to_string(c.unitLengths->output) +
+        " bytes and input reports of " + std::to_string(c.unitLengths->input) + " bytes";
+    EXPECT_NE(why.detail.find(found), std::string::npos) << why.detail;
+    EXPECT_NE(
+        why.detail.find("needed: output reports of at least " + std::to_string(c.leastOutput) +
+                        " bytes and input reports of at least " + std::to_string(c.leastInput)),
+        std::string::npos)
+        << why.detail;
+  }
 }
 
 TEST_F(HidAppTest, AnswersComeBackAndAreTraced) {
