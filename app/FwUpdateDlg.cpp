@@ -187,6 +187,7 @@ bool CFwUpdateDlg::TryProduct(std::size_t index) {
   if (!fromFields) SetDots(product.dotsColour, product.dots);
   const std::uint16_t vid = fromFields ? vendorId_ : kVendorId;
   const std::uint16_t pid = fromFields ? productId_ : product.productId;
+  link_->RequireReports(LeastInputLength(product), LeastOutputLength(product));
   engine_.SetDeviceOpen(link_->Open(vid, pid));
   if (engine_.deviceOpen()) {
     engine_.SetFraming(product.framing, product.chunkSize);

@@ -33,8 +33,11 @@ OptionResult ParseSharedOption(std::string_view arg, SharedOptions& options, std
     options.simulateProduct = pid;
     return OptionResult::Taken;
   }
-  if (arg.starts_with("--simulate-fault=")) {
-    if (!emulated::ParseFault(std::string(arg.substr(17)), options.faults, error)) {
+  constexpr std::string_view kFault = "--simulate-fault=";
+  if (arg.starts_with(kFault)) {
+    if (const auto applied = emulated::ApplyFault(arg.substr(kFault.size()), options.faults);
+        !applied) {
+      error = applied.error().detail;
       return OptionResult::Error;
     }
     if (!options.simulateProduct) options.simulateProduct = kDefaultEmulatedProduct;

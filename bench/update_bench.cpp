@@ -29,9 +29,10 @@ namespace {
 using namespace quarnel;
 using Clock = std::chrono::steady_clock;
 
-double CpuSeconds() {
+// CPU time of the whole process, or (RUSAGE_THREAD) of the calling thread only.
+double CpuSeconds(int who = RUSAGE_SELF) {
   rusage u{};
-  getrusage(RUSAGE_SELF, &u);
+  getrusage(who, &u);
   return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
@@ -91,6 +92,7 @@ double ReadBackRounds() {
 struct UpdateFigures {
   double wallSeconds = 0;
   double cpuSeconds = 0;
+  double tickCpuSeconds = 0;  // of which the thread that runs the 10 ms timer
   bool ok = false;
 };
 
@@ -105,6 +107,7 @@ UpdateFigures WholeUpdate() {
   CFwUpdateDlg dlg(window, options);
   dlg.OnInitDialog();
   const double cpu0 = CpuSeconds();
+  const double tick0 = CpuSeconds(RUSAGE_THREAD);
   const auto start = Clock::now();
   dlg.OnStartUpdate();
   while (dlg.outcome() == Outcome::Running) {
@@ -114,6 +117,7 @@ UpdateFigures WholeUpdate() {
   UpdateFigures f;
   f.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   f.cpuSeconds = CpuSeconds() - cpu0;
+  f.tickCpuSeconds = CpuSeconds(RUSAGE_THREAD) - tick0;
   f.ok = dlg.outcome() == Outcome::UpdateOk;
   return f;
 }
@@ -182,12 +186,14 @@ int main() {
   const UpdateFigures f = WholeUpdate();
   if (!f.ok) std::printf("    the update did not end in FW UPDATE OK!\n");
   const double floor = (kFirmwareImageLength / kStandardChunk) * kWritePauseMs / 1000.0;
-  std::printf("    whole update: %.3f s wall, floor of the pauses %.3f s, %.3f s CPU\n",
-              f.wallSeconds, floor, f.cpuSeconds);
+  std::printf(
+      "    whole update: %.3f s wall, floor of the pauses %.3f s, %.3f s CPU (%.3f s of it the "
+      "timer's thread)\n",
+      f.wallSeconds, floor, f.cpuSeconds, f.tickCpuSeconds);
   PrintFigure("(b) whole update wall time / floor of the write pauses", f.wallSeconds / floor, "x",
               1.05);
   PrintFigure("(c) CPU time of the update / its wall time", 100 * f.cpuSeconds / f.wallSeconds, "%",
-              5);
+              4);
   PrintFigure("(d) Connect over 64 HID interfaces", ConnectMillisOver64Interfaces(), "ms", 2);
   return 0;
 }

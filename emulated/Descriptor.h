@@ -24,9 +24,14 @@ inline std::vector<std::uint8_t> VendorDescriptor(std::uint8_t in, std::uint8_t 
   return d;
 }
 
-// The unit's own: 63-byte input and output reports, no report IDs.
+// The data bytes of the unit's input and output reports.
+inline constexpr std::uint8_t kUnitReportBytes = 63;
+// Its input and output reports as the link counts them, report-ID byte included.
+inline constexpr std::uint32_t kReportLength = kUnitReportBytes + 1;
+
+// The unit's own: kUnitReportBytes-byte input and output reports, no report IDs.
 inline std::vector<std::uint8_t> UnitDescriptor() {
-  return VendorDescriptor(63, 63);
+  return VendorDescriptor(kUnitReportBytes, kUnitReportBytes);
 }
 
 }  // namespace quarnel::emulated

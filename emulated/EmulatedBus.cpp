@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "emulated/Descriptor.h"
 #include "engine/Products.h"
 
 namespace quarnel::emulated {
@@ -13,7 +14,6 @@ std::vector<hid::InterfaceInfo> EmulatedBus::Enumerate() {
   char path[32];
   std::snprintf(path, sizeof path, "emulated:%04x", unsigned{device_->productId()});
   const std::string location = "emulated unit " + std::to_string(unit_);
-  if (!path_.empty()) return {hid::InterfaceInfo{path_, location, kVendorId, device_->productId()}};
   return {hid::InterfaceInfo{path, location, kVendorId, device_->productId()}};
 }
 
@@ -22,17 +22,17 @@ unsigned EmulatedBus::NextUnit() {
   return next++;
 }
 
-bool EmulatedBus::Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-                       hid::LinkFailure& reason) {
-  if (device_->vanished()) {
-    reason = {hid::FailureKind::Gone, info.path, info.path + ": device is gone"};
-    return false;
-  }
-  out.channel = transport_(device_, reason);
-  if (out.channel == nullptr) return false;
+Result<hid::OpenedInterface, hid::LinkFailure> EmulatedBus::Open(const hid::InterfaceInfo& info) {
+  if (device_->vanished())
+    return Fail(
+        hid::LinkFailure{hid::FailureKind::Gone, info.path, info.path + ": device is gone"});
+  auto channel = transport_(device_);
+  if (!channel) return Fail(std::move(channel.error()));
+  hid::OpenedInterface out;
+  out.channel = std::move(channel.value());
   out.inputLength = kReportLength;
   out.outputLength = kReportLength;
-  return true;
+  return out;
 }
 
 }  // namespace quarnel::emulated

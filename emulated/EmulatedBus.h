@@ -20,15 +20,11 @@ class EmulatedBus final : public hid::Bus {
       : device_(std::move(device)), transport_(std::move(transport)), unit_(NextUnit()) {}
 
   std::vector<hid::InterfaceInfo> Enumerate() override;
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            hid::LinkFailure& reason) override;
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override;
   // The unit lives in this process: no other copy of the program can reach it.
   bool PrivateToProcess() const override { return true; }
 
   Device& device() { return *device_; }
-  // Lists the unit under this path instead of "emulated:PID", so
-  // that tests can tell several emulated units apart.
-  void SetPath(std::string path) { path_ = std::move(path); }
 
  private:
   // Each bus is a unit of its own: where several are listed together, the read-back can tell
@@ -37,7 +33,6 @@ class EmulatedBus final : public hid::Bus {
 
   std::shared_ptr<Device> device_;
   hid::LoopbackFactory transport_;
-  std::string path_;
   unsigned unit_;
 };
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "base/Text.h"
 #include "engine/ImageVersion.h"
 #include "engine/Products.h"
 
@@ -28,62 +27,6 @@ std::array<std::uint8_t, 256> RegistersFor(std::span<const std::uint8_t> image) 
   return r;
 }
 
-namespace {
-
-// The faults that take a number: what it means and where it goes.
-struct NumberFault {
-  const char* kind;
-  std::uint32_t limit;  // the number must lie below this
-  bool nonZero;         // "every 0th" means nothing
-  void (*set)(Faults&, std::uint32_t);
-};
-
-constexpr NumberFault kNumberFaults[] = {
-    {"flip", kEepromSize, false,
-     [](Faults& f, std::uint32_t n) { f.flipAddress = static_cast<std::uint16_t>(n); }},
-    {"silent-after", UINT32_MAX, false, [](Faults& f, std::uint32_t n) { f.silentAfter = n; }},
-    {"vanish-after", UINT32_MAX, false, [](Faults& f, std::uint32_t n) { f.vanishAfter = n; }},
-    {"stale", UINT32_MAX, true, [](Faults& f, std::uint32_t n) { f.staleEvery = n; }},
-    {"dup", UINT32_MAX, true, [](Faults& f, std::uint32_t n) { f.dupEvery = n; }},
-    {"dup-at", UINT32_MAX, false, [](Faults& f, std::uint32_t n) { f.dupAt = n; }},
-    {"drop", UINT32_MAX, true, [](Faults& f, std::uint32_t n) { f.dropEvery = n; }},
-    {"delay", UINT32_MAX, false, [](Faults& f, std::uint32_t n) { f.delayMs = n; }},
-    {"delay-from", UINT32_MAX, false, [](Faults& f, std::uint32_t n) { f.delayFrom = n; }},
-};
-
-}  // namespace
-
-bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
-  const auto colon = option.find(':');
-  const std::string kind = option.substr(0, colon);
-  if (kind == "refuse-writes" && colon == std::string::npos) {
-    faults.refuseWrites = true;
-    return true;
-  }
-  for (const NumberFault& f : kNumberFaults) {
-    if (kind != f.kind) continue;
-    std::uint32_t n = 0;
-    if (colon == std::string::npos || !ParseNumber(std::string_view(option).substr(colon + 1), n)) {
-      error = "fault " + Quoted(option) + " needs a number, as in " + Quoted(kind + ":3");
-      return false;
-    }
-    if (n >= f.limit) {
-      error = kind + " address " + std::to_string(n) + " lies beyond the EEPROM";
-      return false;
-    }
-    if (f.nonZero && n == 0) {
-      error = "fault " + Quoted(option) + ": every 0th answer means nothing; use 1 or more";
-      return false;
-    }
-    f.set(faults, n);
-    return true;
-  }
-  error = "unknown fault " + Quoted(option) +
-          " (flip:ADDR, silent-after:N, vanish-after:N, stale:N, dup:N, dup-at:N, drop:N, "
-          "delay:MS, delay-from:N, refuse-writes)";
-  return false;
-}
-
 Device::Device(std::uint16_t productId, Faults faults, std::span<const std::uint8_t> image)
     : productId_(productId),
       framing_(FramingForProduct(productId)),
@@ -92,9 +35,9 @@ Device::Device(std::uint16_t productId, Faults faults, std::span<const std::uint
   eeprom_.fill(0xFF);
 }
 
-Device::Outcome Device::Handle(std::span<const std::uint8_t> report) {
+hid::ServedAnswer Device::Serve(std::span<const std::uint8_t> report) {
   std::lock_guard lock(mutex_);
-  Outcome out;
+  hid::ServedAnswer out;
   if (vanished_) return out;
   ++requests_;
   if (faults_.silentAfter && requests_ > *faults_.silentAfter) return out;

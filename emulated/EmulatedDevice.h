@@ -12,31 +12,12 @@
 #include <string_view>
 #include <vector>
 
+#include "emulated/Faults.h"
 #include "engine/FirmwareImage.h"
 #include "engine/Reports.h"
 #include "hid/Loopback.h"
 
 namespace quarnel::emulated {
-
-// Input and output reports of the device, report-ID byte included.
-inline constexpr std::uint32_t kReportLength = 64;
-
-struct Faults {
-  std::optional<std::uint16_t> flipAddress{};  // this byte reads back inverted
-  std::optional<std::uint32_t> silentAfter{};  // answer this many requests, then nothing
-  std::optional<std::uint32_t> vanishAfter{};  // take this many requests, then disconnect
-  std::uint32_t staleEvery = 0;  // every Nth answer comes after a stale copy (standard framing)
-  std::uint32_t dupEvery = 0;    // every Nth answer is sent twice
-  std::uint32_t dropEvery = 0;   // every Nth answer is never sent
-  std::optional<std::uint32_t> dupAt{};  // the answer to this request is sent twice
-  std::uint32_t delayMs = 0;             // each answer comes this late
-  std::uint32_t delayUs = 0;             // ... and this many microseconds later still
-  std::uint32_t delayFrom = 0;           // ... from this request on (0 and 1: from the first)
-  bool refuseWrites = false;             // writes are acknowledged but the EEPROM keeps its bytes
-};
-
-// Parses one testing-aid option "KIND[:N]" into `faults`; false with `error` set otherwise.
-bool ParseFault(const std::string& option, Faults& faults, std::string& error);
 
 // The version registers of a unit that runs `image`: they mirror its version header (all
 // 0 where it has none) and say it is a formal release.
@@ -44,8 +25,6 @@ std::array<std::uint8_t, 256> RegistersFor(std::span<const std::uint8_t> image);
 
 class Device final : public hid::ReportServer {
  public:
-  using Outcome = hid::ServedAnswer;
-
   // A unit with an erased EEPROM whose registers say it runs `image`.
   explicit Device(std::uint16_t productId, Faults faults = {},
                   std::span<const std::uint8_t> image = FirmwareImage());
@@ -54,8 +33,7 @@ class Device final : public hid::ReportServer {
   Framing framing() const { return framing_; }
 
   // Takes one output report (report-ID byte first) and says what the device sends back.
-  Outcome Handle(std::span<const std::uint8_t> report);
-  hid::ServedAnswer Serve(std::span<const std::uint8_t> report) override { return Handle(report); }
+  hid::ServedAnswer Serve(std::span<const std::uint8_t> report) override;
 
   bool vanished() const;
   std::uint32_t requests() const;

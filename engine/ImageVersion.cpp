@@ -46,6 +46,9 @@ std::optional<ImageVersionHeader> ReadVersionHeader(std::span<const std::uint8_t
   return h;
 }
 
+// Two bytes hold the date: `monthYear` counts months from January 2007, (year - 2007) * 12 +
+// (month - 1), so one byte reaches April 2028; `dayAndIndex` holds the day less one in bits 0-4
+// and, in bits 5-7, the index of the build on that day.
 BuildDate DecodeBuildDate(std::uint8_t dayAndIndex, std::uint8_t monthYear) {
   return BuildDate{monthYear / 12 + 2007, monthYear % 12 + 1, (dayAndIndex & 0x1F) + 1,
                    (dayAndIndex >> 5) & 7};

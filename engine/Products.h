@@ -29,6 +29,15 @@ inline constexpr std::array<Product, 4> kProducts = {{
     {0x2004, Framing::Alternate, kAlternateChunk, kDarkRed, "..."},
 }};
 
+// The shortest input and output reports (report-ID byte included) a unit of this entry needs
+// for its framing's answers and requests.
+constexpr std::uint32_t LeastInputLength(const Product& p) {
+  return AnswerLength(p.chunkSize);
+}
+constexpr std::uint32_t LeastOutputLength(const Product& p) {
+  return RequestLength(p.framing, p.chunkSize);
+}
+
 // The product the built-in emulated unit is unless told otherwise.
 inline constexpr std::uint16_t kDefaultEmulatedProduct = kProducts[2].productId;
 

@@ -23,15 +23,24 @@ void CopyData(Report& r, std::size_t at, std::size_t length, std::span<const std
 
 }  // namespace
 
+// Bits 4-5 of the control byte say how the EEPROM is addressed. 01: a one-byte address field,
+// as small serial EEPROMs take it, whose bits 8-10 ride in bits 1-3 of the device address
+// byte (0xA0, 0xA2, ... 0xAE name its 256-byte blocks). Anything else: the address field
+// carries the whole 16-bit address. The program's own control bytes (0xA8, 0xE4) have 10
+// there, so it always sends the full address to device 0xA0; the device side undoes either.
+constexpr bool OneByteAddress(std::uint8_t control) {
+  return (control & 0x30) == 0x10;
+}
+
 AddressSplit SplitAddress(std::uint8_t control, std::uint16_t address) {
-  if ((control & 0x30) == 0x10) {
+  if (OneByteAddress(control)) {
     return {Byte((address / 256u) << 1), Byte(address)};
   }
   return {0, address};
 }
 
 std::uint16_t JoinAddress(std::uint8_t control, std::uint8_t deviceAddress, std::uint16_t field) {
-  if ((control & 0x30) == 0x10) {
+  if (OneByteAddress(control)) {
     return static_cast<std::uint16_t>((((deviceAddress >> 1) & 0x07u) << 8) | (field & 0xFFu));
   }
   return field;

@@ -90,6 +90,18 @@ struct AnswerLayout {
 inline constexpr std::uint8_t kAlternateAnswerFlag = 0x80;
 inline constexpr std::uint8_t kAlternateLengthMask = 0x1F;
 
+// The shortest output report, report-ID byte included, that carries a memory transfer request
+// of `chunk` data bytes (standard framing, 8: 17; alternate, 16: 23). Register requests are
+// shorter.
+constexpr std::uint32_t RequestLength(Framing framing, std::uint16_t chunk) {
+  return static_cast<std::uint32_t>(
+      (framing == Framing::Standard ? StandardLayout::data : AlternateLayout::data) + chunk);
+}
+// The shortest input report that carries an answer of `chunk` data bytes (8: 11; 16: 19).
+constexpr std::uint32_t AnswerLength(std::uint16_t chunk) {
+  return static_cast<std::uint32_t>(AnswerLayout::data + chunk);
+}
+
 // 255 becomes 1; 0 is never used.
 constexpr std::uint8_t NextSequence(std::uint8_t s) {
   return s == 255 ? std::uint8_t{1} : static_cast<std::uint8_t>(s + 1);

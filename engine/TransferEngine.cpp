@@ -4,10 +4,17 @@
 #include <functional>
 #include <system_error>
 
+#include "engine/WorkerTiming.h"
+
 namespace quarnel {
 
 namespace {
 
+// A register read sends its request up to 100 times and reads up to 100 answers after each
+// send, so that a unit still busy with earlier answers is waited out. The cost of a silent
+// unit is 100 x 100 reads at the link's read time-out each (5 s by default: about 14 hours),
+// unless the deadline or the abort flag ends it sooner; on a dead link every call returns at
+// once and the 10000 passes take no time.
 constexpr int kSends = 100;
 constexpr int kReadsPerSend = 100;
 // A register read waits for its answer in slices this long, so that it sees the abort flag
@@ -21,18 +28,22 @@ void Pause(std::uint32_t ms) {
 }  // namespace
 
 // The pause after each accepted write is the device's own need and is paid 1536 times per
-// update: a plain sleep oversleeps by the scheduler's slack each time. Sleep to just before
-// the deadline (by how late wake-ups have recently been) and yield for the rest; the pause
-// is never shorter than asked.
+// update: a plain sleep oversleeps by the scheduler's slack each time. The worker asks for
+// prompt wake-ups, sleeps to just before the deadline (by how late wake-ups have recently
+// been) and yields for the rest; the pause is never shorter than asked. The rest is waited out
+// awake, so how much of it there may be is bounded: on a busy machine, where wake-ups come
+// late anyway, yielding would only burn the time it was meant to save.
 void TransferEngine::PauseAfterWrite() {
   using Clock = std::chrono::steady_clock;
+  constexpr auto kMargin = std::chrono::microseconds(20);
+  constexpr auto kMostAwake = std::chrono::microseconds(200);
   if (writePauseMs_ == 0) return;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(writePauseMs_);
-  const Clock::time_point wake = deadline - lateness_ - std::chrono::microseconds(50);
+  const Clock::time_point wake = deadline - lateness_ - kMargin;
   if (wake > Clock::now()) {
     std::this_thread::sleep_until(wake);
     const auto late = Clock::now() - wake;
-    lateness_ = std::min<Clock::duration>((lateness_ * 7 + late) / 8, std::chrono::milliseconds(1));
+    lateness_ = std::min<Clock::duration>((lateness_ * 7 + late) / 8, kMostAwake - kMargin);
   }
   while (Clock::now() < deadline) std::this_thread::yield();
 }
@@ -287,6 +298,7 @@ void TransferEngine::AwaitStragglers() {
 
 void TransferEngine::WorkerProc(TransferEngine* engine) {
   TransferState& s = engine->state_;
+  PreferPromptWakeups();
   while (s.running != 0) {
     CHidApp* link = engine->link_;
     // A link that died before the phase was complete ends the run: the user-interface
@@ -294,7 +306,7 @@ void TransferEngine::WorkerProc(TransferEngine* engine) {
     if (s.finished == 0 && link != nullptr && link->Lost()) s.linkLost = 1;
     // A finished phase idles until stopped; so does a dead link, instead of spinning on
     // reads that fail at once.
-    if (s.finished != 0 || link == nullptr || !link->IsOpen()) {
+    if (s.finished != 0 || link == nullptr || link->Lost()) {
       Pause(engine->idlePauseMs_ == 0 ? 1 : engine->idlePauseMs_);
     } else if (s.mode == 0) {
       engine->ReadBackStep();

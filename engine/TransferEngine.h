@@ -101,12 +101,9 @@ class TransferEngine {
   bool deviceOpen() const { return state_.deviceOpen != 0; }
   // True once after a write phase has been set up: its read-back is still to come.
   bool TakeVerifyPending();
-  // The sequence number the next request carries.
-  void SetSequence(std::uint8_t sequence) { state_.sequence = sequence; }
 
   // The device link the steps talk to; owned by the caller.
   void SetLink(CHidApp* link) { link_ = link; }
-  CHidApp* link() const { return link_; }
   void SetPauses(std::uint32_t writePauseMs, std::uint32_t idlePauseMs);
   // How long the alternate framing waits for answers after a phase's last one, at least.
   void SetStragglerWait(std::chrono::milliseconds least) { stragglerLeast_ = least; }
@@ -115,7 +112,8 @@ class TransferEngine {
   // ReadRegister also gives up once this flag is raised (for Ctrl-C on a console).
   void SetAbortFlag(const std::atomic<bool>* flag) { abort_ = flag; }
 
-  // One register transaction with bounded retries; value is 0xFF unless found.
+  // One register transaction with bounded retries; value is 0xFF unless found. It uses up its
+  // sequence number whatever happens, also with no link (when it sends nothing).
   bool ReadRegister(std::uint8_t reg, std::uint8_t parameter, std::uint8_t& value);
   void SendTransferRequest(std::uint8_t sequence, std::uint8_t command, std::uint8_t control,
                            std::uint8_t deviceAddress, std::uint16_t address, std::uint8_t length,
@@ -157,7 +155,7 @@ class TransferEngine {
   std::uint32_t idlePauseMs_ = kIdlePauseMs;
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
   const std::atomic<bool>* abort_ = nullptr;
-  std::chrono::steady_clock::duration lateness_ = std::chrono::microseconds(200);
+  std::chrono::steady_clock::duration lateness_ = std::chrono::microseconds(50);
   std::chrono::milliseconds stragglerLeast_{50};
   std::chrono::steady_clock::time_point sentAt_{};
   std::chrono::steady_clock::duration longestAnswer_{};

@@ -1,5 +1,6 @@
 // Any text as the uevent file of a HID device in sysfs; what is read out of it, written again
-// the way the kernel writes it, reads back the same.
+// the way the kernel writes it, reads back the same; the port path is HID_PHYS without the
+// interface's number.
 #include <cstdio>
 #include <string>
 
@@ -14,6 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(u.phys.find('\n') == std::string::npos && u.uniq.find('\n') == std::string::npos,
           "a value ends at its line's end");
   Require(u.phys.size() <= size && u.uniq.size() <= size, "a value is part of the text");
+  const std::string_view port = hid::WithoutInputNumber(u.phys);
+  Require(std::string_view(u.phys).starts_with(port), "the port path is the start of HID_PHYS");
+  Require(hid::WithoutInputNumber(std::string(port) + "/input7") == port,
+          "an interface's number is cut off and nothing else");
+  (void)hid::IsUsbDevice(text);
 
   std::string again = "DRIVER=hid-generic\n";
   if (u.ids) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Result.h"
 #include "hid/LinkFailure.h"
 #include "hid/Report.h"
 
@@ -19,14 +20,24 @@ namespace quarnel::hid {
 inline constexpr std::uint32_t kReadTimeoutMs = 5000;
 inline constexpr std::uint32_t kWriteTimeoutMs = 5000;
 
+// TimedOut: nothing moved within the limit. A read may be tried again; a write that timed out
+// means the unit takes no reports, and `failure` says so.
 // Cancelled: Channel::Cancel ended the wait; nothing moved.
 enum class IoStatus : std::uint8_t { Ok, TimedOut, Failed, Cancelled };
 
 struct IoResult {
   IoStatus status = IoStatus::Failed;
   std::uint32_t count = 0;  // bytes of the report, report-ID byte included
-  LinkFailure failure;      // why a Failed or TimedOut result failed
+  LinkFailure failure;      // why a Failed result, or a timed-out write, failed
 };
+
+// What every channel answers for a write that did not finish within `timeoutMs`.
+inline IoResult WriteTimedOut(const std::string& name, std::uint32_t timeoutMs) {
+  return {IoStatus::TimedOut,
+          0,
+          {FailureKind::TimedOut, name,
+           name + ": write timed out after " + std::to_string(timeoutMs) + " ms"}};
+}
 
 // One open HID interface. Reports are handed over in 64-byte buffers whose byte 0 is the
 // report ID; counts include that byte, as the Windows HID stack counts them.
@@ -42,6 +53,9 @@ class Channel {
   // Safe to call from another thread while one of them waits.
   virtual void Cancel() {}
 };
+
+// A channel, or why none could be made.
+using ChannelResult = Result<std::unique_ptr<Channel>, LinkFailure>;
 
 struct InterfaceInfo {
   std::string path;  // what Open opens: a device node or an interface path
@@ -64,9 +78,9 @@ class Bus {
   // The interfaces whose IDs could be read, in a stable order. Interfaces that could not be
   // queried are left out.
   virtual std::vector<InterfaceInfo> Enumerate() = 0;
-  // Opens an interface for reading and writing and learns its report lengths. On failure
-  // `reason` says why: its kind, the node, and what went wrong in words for a person.
-  virtual bool Open(const InterfaceInfo& info, OpenedInterface& out, LinkFailure& reason) = 0;
+  // Opens an interface for reading and writing and learns its report lengths; or says why it
+  // could not: the kind, the node, and what went wrong in words for a person.
+  virtual Result<OpenedInterface, LinkFailure> Open(const InterfaceInfo& info) = 0;
   // True when no other process can reach these interfaces (the built-in emulated unit): runs
   // on them need no lock that keeps the copies of the program apart.
   virtual bool PrivateToProcess() const { return false; }

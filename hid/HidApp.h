@@ -25,15 +25,17 @@ class CHidApp {
   CHidApp& operator=(const CHidApp&) = delete;
 
   // True when the wanted device is open. Returns at once while connected. The interfaces
-  // are listed by the first call; later calls on the same link search that list.
+  // are listed by the first call; later calls on the same link search that list. Of the
+  // interfaces with the IDs, one whose reports are too short for RequireReports (or unusable
+  // otherwise) is passed over and the search goes on; the first one that fits is opened.
   bool Open(std::uint16_t vendorId, std::uint16_t productId);
   // One input report into `buffer`; the byte count (report-ID byte included), 0 on time-out
   // or failure. A failure other than a time-out ends the link for good (Lost()).
   std::uint32_t Read(Report& buffer);
   // The same, waiting at most timeoutMs instead of the link's read time-out.
   std::uint32_t Read(Report& buffer, std::uint32_t timeoutMs);
-  // One output report from `buffer`; the byte count written, 0 on failure (the link is then
-  // lost for good).
+  // One output report from `buffer`, exactly as long as the interface's output report; the
+  // byte count written, 0 on failure or time-out (the link is then lost for good).
   std::uint32_t Write(const Report& buffer);
   // Ends a waiting Read or Write at once, and every later one, as timed out. May be called
   // from another thread than the one reading, but not at the same time as Open or Close.
@@ -42,20 +44,14 @@ class CHidApp {
   void Close();
 
   bool connected() const { return connected_; }
-  // True while the interface is open and has not failed.
-  bool IsOpen() const { return opened_.channel != nullptr && !lost_.load(); }
   // True once a read or write has failed for another reason than a time-out: the unit is
   // gone or unusable until it is opened again.
   bool Lost() const { return lost_.load(); }
-  std::uint32_t InputLength() const { return opened_.inputLength; }
-  std::uint32_t OutputLength() const { return opened_.outputLength; }
-  // Why the last Open, Read or Write failed.
+  // Why the last Open, Read or Write failed (kind None when it did not).
   const hid::LinkFailure& LastFailure() const { return lastFailure_; }
-  // The same in words for a person, for diagnostics.
-  const std::string& LastError() const { return lastFailure_.detail; }
-  // The physical unit of the opened interface.
+  // The physical unit of the opened interface (InterfaceInfo::location).
   const std::string& Location() const { return location_; }
-  // What was opened: the node or interface path.
+  // The node or interface path that was opened.
   const std::string& Path() const { return path_; }
 
   // Non-empty: Open takes only an interface of the unit at this location (InterfaceInfo::
@@ -63,12 +59,28 @@ class CHidApp {
   void RequireLocation(std::string location) { requiredLocation_ = std::move(location); }
   // Non-empty: Open takes only the interface with this node or interface path.
   void RequirePath(std::string path) { requiredPath_ = std::move(path); }
+  // Open takes only an interface whose input and output reports hold at least this many bytes
+  // (report-ID byte included), and never more than a Report: what the next attempt's requests
+  // and answers need. Until told, any length from 1 byte does.
+  void RequireReports(std::uint32_t leastInput, std::uint32_t leastOutput);
   void SetTimeouts(std::uint32_t readMs, std::uint32_t writeMs);
   std::uint32_t ReadTimeoutMs() const { return readTimeoutMs_; }
   void SetTracer(Tracer tracer) { tracer_ = std::move(tracer); }
 
  private:
-  void Fail(hid::LinkFailure failure);
+  bool Usable() const { return opened_.channel != nullptr && !lost_.load(); }
+  void ListInterfaces();
+  // The listed interfaces with the IDs that are the ones asked for, in the bus's order; none,
+  // with `lastFailure_` saying why, when there is none.
+  std::vector<const hid::InterfaceInfo*> Candidates(std::uint16_t vendorId,
+                                                    std::uint16_t productId);
+  Result<hid::OpenedInterface, hid::LinkFailure> OpenInterface(const hid::InterfaceInfo& info);
+  // Why an opened interface cannot carry the reports asked for; kind None when it can.
+  hid::LinkFailure CheckReports(const std::string& path, const hid::OpenedInterface& o) const;
+  // The failure of an attempt whose every candidate was passed over for its reports.
+  hid::LinkFailure NoneFits(const std::vector<hid::LinkFailure>& passedOver) const;
+  void Take(const hid::InterfaceInfo& info, hid::OpenedInterface opened);
+  void LoseLink(hid::LinkFailure failure);
 
   hid::Bus& bus_;
   std::vector<hid::InterfaceInfo> interfaces_;
@@ -79,6 +91,8 @@ class CHidApp {
   std::string path_;
   std::string requiredLocation_;
   std::string requiredPath_;
+  std::uint32_t leastInput_ = 1;
+  std::uint32_t leastOutput_ = 1;
   std::atomic<bool> lost_{false};
   hid::LinkFailure lastFailure_;
   std::uint32_t readTimeoutMs_ = hid::kReadTimeoutMs;

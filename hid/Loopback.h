@@ -28,11 +28,10 @@ class ReportServer {
   virtual ServedAnswer Serve(std::span<const std::uint8_t> report) = 0;
 };
 
-// Makes a channel served by `server`; empty, with `reason` set, when it cannot.
-using LoopbackFactory =
-    std::function<std::unique_ptr<Channel>(std::shared_ptr<ReportServer>, LinkFailure& reason)>;
+// Makes a channel served by `server`.
+using LoopbackFactory = std::function<ChannelResult(std::shared_ptr<ReportServer>)>;
 
 // The platform's loopback; defined in the platform's backend.
-std::unique_ptr<Channel> OpenLoopback(std::shared_ptr<ReportServer> server, LinkFailure& reason);
+ChannelResult OpenLoopback(std::shared_ptr<ReportServer> server);
 
 }  // namespace quarnel::hid

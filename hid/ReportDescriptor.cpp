@@ -45,6 +45,123 @@ std::string At(std::size_t offset) {
   return " at byte " + std::to_string(offset);
 }
 
+// One item of the descriptor: a short item's type, tag and data, or a long item (which
+// carries nothing that matters here).
+struct Item {
+  bool isLong = false;
+  std::uint8_t type = 0;
+  std::uint8_t tag = 0;
+  std::uint32_t value = 0;  // the data bytes, little-endian
+  std::size_t length = 0;   // prefix and data
+};
+
+// The item that starts at `at`; nothing, with `error` set, when it runs past the end.
+std::optional<Item> ItemAt(std::span<const std::uint8_t> d, std::size_t at, std::string& error) {
+  const std::uint8_t prefix = d[at];
+  const std::size_t left = d.size() - at;
+  if (prefix == kLongItemPrefix) {
+    // Long items carry their data size in the next byte, then a tag byte.
+    if (left < 3 || left - 3 < d[at + 1]) {
+      error = "truncated long item" + At(at);
+      return std::nullopt;
+    }
+    return Item{true, 0, 0, 0, 3 + std::size_t{d[at + 1]}};
+  }
+  const std::size_t size = (prefix & 0x3) == 3 ? 4 : prefix & 0x3;
+  if (left - 1 < size) {
+    error = "truncated item" + At(at);
+    return std::nullopt;
+  }
+  Item item{false, static_cast<std::uint8_t>((prefix >> 2) & 0x3),
+            static_cast<std::uint8_t>(prefix >> 4), 0, 1 + size};
+  for (std::size_t i = 0; i < size; ++i) item.value |= std::uint32_t{d[at + 1 + i]} << (8 * i);
+  return item;
+}
+
+// The parser's state across items: the layout so far, the global items in force and the
+// open collections.
+class Walk {
+ public:
+  // Takes one item; false, with `error` set, when the descriptor is not well formed there.
+  bool Take(const Item& item, std::size_t at, std::string& error) {
+    if (item.isLong || item.type == kTypeLocal) return true;
+    if (item.type == kTypeMain) return Main(item.tag, at, error);
+    if (item.type == kTypeGlobal) return Global(item, at, error);
+    error = "reserved item" + At(at);
+    return false;
+  }
+  // False, with `error` set, when a collection is left open.
+  bool Finish(std::string& error) const {
+    if (depth_ != 0) error = "a collection is never closed";
+    return depth_ == 0;
+  }
+  const ReportLayout& layout() const { return layout_; }
+
+ private:
+  std::uint64_t Bits() const { return std::uint64_t{state_.reportSize} * state_.reportCount; }
+
+  bool Main(std::uint8_t tag, std::size_t at, std::string& error) {
+    switch (tag) {
+      case kMainInput:
+        layout_.inputBits = AddSaturating(layout_.inputBits, Bits());
+        return true;
+      case kMainOutput:
+        layout_.outputBits = AddSaturating(layout_.outputBits, Bits());
+        return true;
+      case kMainFeature:
+        return true;
+      case kMainCollection:
+        ++depth_;
+        return true;
+      case kMainEndCollection:
+        if (depth_ == 0) {
+          error = "End Collection without a collection" + At(at);
+          return false;
+        }
+        --depth_;
+        return true;
+      default:
+        error = "reserved main item" + At(at);
+        return false;
+    }
+  }
+
+  bool Global(const Item& item, std::size_t at, std::string& error) {
+    switch (item.tag) {
+      case kGlobalReportSize:
+        state_.reportSize = item.value;
+        return true;
+      case kGlobalReportCount:
+        state_.reportCount = item.value;
+        return true;
+      case kGlobalReportId:
+        layout_.usesReportIds = true;
+        return true;
+      case kGlobalPush:
+        stack_.push_back(state_);
+        return true;
+      case kGlobalPop:
+        if (stack_.empty()) {
+          error = "Pop without Push" + At(at);
+          return false;
+        }
+        state_ = stack_.back();
+        stack_.pop_back();
+        return true;
+      default:
+        // Usage page, logical and physical ranges, units; the tags above Pop are reserved.
+        if (item.tag <= kGlobalPop) return true;
+        error = "reserved global item" + At(at);
+        return false;
+    }
+  }
+
+  ReportLayout layout_;
+  GlobalState state_;
+  std::vector<GlobalState> stack_;
+  std::size_t depth_ = 0;
+};
+
 }  // namespace
 
 std::uint64_t ReportLayout::InputLength() const {
@@ -61,99 +178,14 @@ std::optional<ReportLayout> ParseReportDescriptor(std::span<const std::uint8_t> 
     error = "the report descriptor is empty";
     return std::nullopt;
   }
-  ReportLayout layout;
-  GlobalState state;
-  std::vector<GlobalState> stack;
-  std::size_t depth = 0;  // open collections
-  std::size_t at = 0;
-  while (at < descriptor.size()) {
-    const std::uint8_t prefix = descriptor[at];
-    if (prefix == kLongItemPrefix) {
-      // Long items carry their size in the next byte; none of them matters here.
-      if (descriptor.size() - at < 3 || descriptor.size() - at - 3 < descriptor[at + 1]) {
-        error = "truncated long item" + At(at);
-        return std::nullopt;
-      }
-      at += 3 + std::size_t{descriptor[at + 1]};
-      continue;
-    }
-    const std::size_t size = (prefix & 0x3) == 3 ? 4 : prefix & 0x3;
-    const auto type = static_cast<std::uint8_t>((prefix >> 2) & 0x3);
-    const auto tag = static_cast<std::uint8_t>(prefix >> 4);
-    if (descriptor.size() - at - 1 < size) {
-      error = "truncated item" + At(at);
-      return std::nullopt;
-    }
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < size; ++i)
-      value |= std::uint32_t{descriptor[at + 1 + i]} << (8 * i);
-
-    if (type == kTypeMain) {
-      switch (tag) {
-        case kMainInput:
-          layout.inputBits =
-              AddSaturating(layout.inputBits, std::uint64_t{state.reportSize} * state.reportCount);
-          break;
-        case kMainOutput:
-          layout.outputBits =
-              AddSaturating(layout.outputBits, std::uint64_t{state.reportSize} * state.reportCount);
-          break;
-        case kMainFeature:
-          break;
-        case kMainCollection:
-          ++depth;
-          break;
-        case kMainEndCollection:
-          if (depth == 0) {
-            error = "End Collection without a collection" + At(at);
-            return std::nullopt;
-          }
-          --depth;
-          break;
-        default:
-          error = "reserved main item" + At(at);
-          return std::nullopt;
-      }
-    } else if (type == kTypeGlobal) {
-      switch (tag) {
-        case kGlobalReportSize:
-          state.reportSize = value;
-          break;
-        case kGlobalReportCount:
-          state.reportCount = value;
-          break;
-        case kGlobalReportId:
-          layout.usesReportIds = true;
-          break;
-        case kGlobalPush:
-          stack.push_back(state);
-          break;
-        case kGlobalPop:
-          if (stack.empty()) {
-            error = "Pop without Push" + At(at);
-            return std::nullopt;
-          }
-          state = stack.back();
-          stack.pop_back();
-          break;
-        default:
-          if (tag > kGlobalPop) {
-            error = "reserved global item" + At(at);
-            return std::nullopt;
-          }
-          break;  // usage page, logical and physical ranges, units
-      }
-    } else if (type != kTypeLocal) {
-      error = "reserved item" + At(at);
-      return std::nullopt;
-    }
-    at += 1 + size;
+  Walk walk;
+  for (std::size_t at = 0; at < descriptor.size();) {
+    const auto item = ItemAt(descriptor, at, error);
+    if (!item || !walk.Take(*item, at, error)) return std::nullopt;
+    at += item->length;
   }
-  if (depth != 0) {
-    error = "a collection is never closed";
-    return std::nullopt;
-  }
-  return layout;
+  if (!walk.Finish(error)) return std::nullopt;
+  return walk.layout();
 }
 
 bool FitsReportBuffers(const ReportLayout& layout, std::uint64_t maxLength, std::string& reason) {

@@ -339,13 +339,12 @@ class OneDeviceBus final : public hid::Bus {
     std::erase_if(all, [this](const hid::InterfaceInfo& info) { return info.path != path_; });
     return all;
   }
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            hid::LinkFailure& reason) override {
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override {
     if (info.path != path_) {
-      reason = {hid::FailureKind::NotFound, info.path, "not the unit named by --device"};
-      return false;
+      return Fail(hid::LinkFailure{hid::FailureKind::NotFound, info.path,
+                                   "not the unit named by --device"});
     }
-    return inner_.Open(info, out, reason);
+    return inner_.Open(info);
   }
 
  private:

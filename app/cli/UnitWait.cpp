@@ -64,20 +64,18 @@ std::optional<std::chrono::milliseconds> PatientBus::Age(const hid::InterfaceInf
   return inner_.Age(info);
 }
 
-bool PatientBus::Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-                      hid::LinkFailure& reason) {
-  if (inner_.Open(info, out, reason)) return true;
-  if (!Refused(reason)) return false;
+Result<hid::OpenedInterface, hid::LinkFailure> PatientBus::Open(const hid::InterfaceInfo& info) {
+  auto opened = inner_.Open(info);
+  if (opened || !Refused(opened.error())) return opened;
   const auto age = Age(info);
-  if (!age || *age >= kAccessGrace) return false;
+  if (!age || *age >= kAccessGrace) return opened;
   const auto until = Now() + kAccessGrace;
   while (Now() < until) {
     pacing_.pause(kAccessRetry);
-    reason = {};
-    if (inner_.Open(info, out, reason)) return true;
-    if (!Refused(reason)) return false;
+    opened = inner_.Open(info);
+    if (opened || !Refused(opened.error())) return opened;
   }
-  return false;
+  return opened;
 }
 
 WaitEnd WaitForUnit(PatientBus& bus, const CliOptions& o,

@@ -31,8 +31,7 @@ class PatientBus final : public hid::Bus {
   PatientBus(hid::Bus& inner, Pacing pacing);
 
   std::vector<hid::InterfaceInfo> Enumerate() override;
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            hid::LinkFailure& reason) override;
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override;
   bool PrivateToProcess() const override { return inner_.PrivateToProcess(); }
   void WaitForChange(std::chrono::milliseconds timeout, const std::atomic<bool>* cancel) override {
     inner_.WaitForChange(timeout, cancel);

@@ -7,22 +7,23 @@ namespace quarnel::cli {
 
 namespace {
 
-static_assert(LeastOutput(kProducts[0]) == 17 && LeastInput(kProducts[0]) == 11);
-static_assert(LeastOutput(kProducts[3]) == 23 && LeastInput(kProducts[3]) == 19);
+static_assert(LeastOutputLength(kProducts[0]) == 17 && LeastInputLength(kProducts[0]) == 11);
+static_assert(LeastOutputLength(kProducts[3]) == 23 && LeastInputLength(kProducts[3]) == 19);
 
 SurveyedInterface Look(hid::Bus& bus, const hid::InterfaceInfo& info) {
   SurveyedInterface s;
   s.info = info;
   s.product = OurProduct(info);
-  hid::OpenedInterface opened;
-  if (!bus.Open(info, opened, s.failure)) {
+  auto opened = bus.Open(info);
+  if (!opened) {
+    s.failure = std::move(opened.error());
     if (!s.failure.failed()) s.failure.kind = hid::FailureKind::IoError;
     return s;
   }
-  s.inputLength = opened.inputLength;
-  s.outputLength = opened.outputLength;
-  s.fits = s.product != nullptr && s.inputLength >= LeastInput(*s.product) &&
-           s.outputLength >= LeastOutput(*s.product) && s.inputLength <= kReportSize &&
+  s.inputLength = opened->inputLength;
+  s.outputLength = opened->outputLength;
+  s.fits = s.product != nullptr && s.inputLength >= LeastInputLength(*s.product) &&
+           s.outputLength >= LeastOutputLength(*s.product) && s.inputLength <= kReportSize &&
            s.outputLength <= kReportSize;
   return s;  // `opened` closes here: the interface was only asked
 }

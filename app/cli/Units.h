@@ -12,17 +12,6 @@
 
 namespace quarnel::cli {
 
-// The shortest reports, report-ID byte included, that carry a product's requests and answers
-// (standard framing 17 out and 11 in, alternate 23 and 19).
-constexpr std::uint32_t LeastOutput(const Product& p) {
-  return static_cast<std::uint32_t>(
-      (p.framing == Framing::Standard ? StandardLayout::data : AlternateLayout::data) +
-      p.chunkSize);
-}
-constexpr std::uint32_t LeastInput(const Product& p) {
-  return static_cast<std::uint32_t>(AnswerLayout::data + p.chunkSize);
-}
-
 // The product entry of an interface that is one of our units; null for any other.
 const Product* OurProduct(const hid::InterfaceInfo& info);
 

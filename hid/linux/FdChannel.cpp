@@ -52,10 +52,7 @@ class FdChannel final : public Channel {
   IoResult Write(const Report& report, std::uint32_t length, std::uint32_t timeoutMs) override {
     short revents = 0;
     if (const int ready = Wait(POLLOUT, timeoutMs, revents); ready <= 0)
-      return ready == 0 ? IoResult{IoStatus::TimedOut,
-                                   0,
-                                   {FailureKind::TimedOut, name_, name_ + ": write timed out"}}
-                        : Failure("poll", errno);
+      return ready == 0 ? WriteTimedOut(name_, timeoutMs) : Failure("poll", errno);
     if (revents == 0) return {IoStatus::Cancelled, 0, {}};
     if ((revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 || (revents & POLLOUT) == 0)
       return Disconnected();

@@ -44,22 +44,52 @@ bool ReadDescriptorIoctl(int fd, std::vector<std::uint8_t>& descriptor) {
   return true;
 }
 
-// The IDs and the identity of the unit from the HID device's uevent; false without its IDs.
-// The identity is the port path and serial, so that a unit plugged into the same port again
-// is the same unit; where the kernel knows neither, the HID device itself.
-bool ReadUevent(const fs::path& hidDevice, InterfaceInfo& info) {
-  // Read with plain system calls: this runs for every HID interface on every connect.
+// A small sysfs file read with plain system calls (this runs for every HID interface on every
+// connect); empty when it cannot be read.
+std::string ReadSysfsFile(const fs::path& file) {
   char buffer[4096];
-  const int fd = ::open((hidDevice / "uevent").c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
   const ssize_t n = ::read(fd, buffer, sizeof buffer);
   ::close(fd);
-  if (n <= 0) return false;
-  const HidUevent u = ParseHidUevent(std::string_view(buffer, static_cast<std::size_t>(n)));
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+// The USB device a HID device belongs to: the usbhid driver makes the HID device a child of
+// the USB interface it drives, itself a child of the USB device (.../usb1/1-2/1-2:1.1/0003:
+// 1852:7029.0005), so the ancestor of the usb_device type is its grandparent. Empty when there
+// is none, as for uhid devices; only USB HID devices are looked at.
+fs::path UsbDeviceOf(const fs::path& hidDevice, const HidUevent& u, const fs::path& devices) {
+  constexpr std::uint32_t kBusUsb = 0x03;
+  if (!u.ids || u.ids->bus != kBusUsb) return {};
+  const fs::path device = hidDevice.parent_path().parent_path();
+  if (!device.string().starts_with(devices.string() + "/")) return {};
+  return IsUsbDevice(ReadSysfsFile(device / "uevent")) ? device : fs::path();
+}
+
+// Which unit an interface belongs to, the same for every interface of it and kept when it is
+// plugged into the same port again: the USB device's place in sysfs (its port path) and its
+// serial where it has one. Without a USB device, the port path and serial of the HID uevent
+// (without the /inputN that tells interfaces apart); where the kernel knows neither, the HID
+// device itself.
+std::string UnitLocation(const fs::path& hidDevice, const HidUevent& u, const fs::path& devices) {
+  if (const fs::path usb = UsbDeviceOf(hidDevice, u, devices); !usb.empty()) {
+    std::string serial = ReadSysfsFile(usb / "serial");
+    while (!serial.empty() && (serial.back() == '\n' || serial.back() == '\0')) serial.pop_back();
+    const std::string port = usb.lexically_relative(devices).string();
+    return "usb " + port + (serial.empty() ? "" : "\n" + serial);
+  }
+  if (u.phys.empty() && u.uniq.empty()) return hidDevice.string();
+  return std::string(WithoutInputNumber(u.phys)) + "\n" + u.uniq;
+}
+
+// The IDs and the identity of the unit from the HID device's uevent; false without its IDs.
+bool ReadUevent(const fs::path& hidDevice, const fs::path& devices, InterfaceInfo& info) {
+  const HidUevent u = ParseHidUevent(ReadSysfsFile(hidDevice / "uevent"));
   if (!u.ids) return false;
   info.vendorId = u.ids->vendorId;
   info.productId = u.ids->productId;
-  info.location = u.phys.empty() && u.uniq.empty() ? hidDevice.string() : u.phys + "\n" + u.uniq;
+  info.location = UnitLocation(hidDevice, u, devices);
   return true;
 }
 
@@ -122,55 +152,50 @@ class HidrawBus final : public Bus {
     }
     std::sort(nodes.begin(), nodes.end());
 
+    const fs::path devices = (fs::path(config_.sysfsRoot) / "devices").lexically_normal();
     std::vector<InterfaceInfo> found;
     for (const auto& [number, name] : nodes) {
       // Two link reads find the HID device; sysfs has no further links below /sys/devices.
       const fs::path hidDevice = FollowLink(FollowLink(classDir / name) / "device");
       InterfaceInfo info;
-      if (!ReadUevent(hidDevice, info)) continue;
+      if (!ReadUevent(hidDevice, devices, info)) continue;
       info.path = (fs::path(config_.deviceDir) / name).string();
       found.push_back(std::move(info));
     }
     return found;
   }
 
-  bool Open(const InterfaceInfo& info, OpenedInterface& out, LinkFailure& reason) override {
+  Result<OpenedInterface, LinkFailure> Open(const InterfaceInfo& info) override {
     const std::string& node = info.path;
     errno = 0;
     UniqueFd fd(config_.open(node));
-    if (fd.get() < 0) {
-      reason = OpenError(node, errno);
-      return false;
-    }
+    if (fd.get() < 0) return Fail(OpenError(node, errno));
     // Held as long as the descriptor stays open, so two programs never talk to it at once.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-      reason = errno == EWOULDBLOCK
-                   ? OpenError(node, EBUSY)
-                   : LinkFailure{FailureKind::IoError, node,
-                                 "cannot lock " + node + ": " + std::strerror(errno)};
-      return false;
+      return Fail(errno == EWOULDBLOCK
+                      ? OpenError(node, EBUSY)
+                      : LinkFailure{FailureKind::IoError, node,
+                                    "cannot lock " + node + ": " + std::strerror(errno)});
     }
     std::vector<std::uint8_t> descriptor;
     if (!config_.readDescriptor(fd.get(), descriptor)) {
-      reason = {FailureKind::IoError, node,
-                "cannot read the report descriptor of " + node + ": " + std::strerror(errno)};
-      return false;
+      return Fail(LinkFailure{
+          FailureKind::IoError, node,
+          "cannot read the report descriptor of " + node + ": " + std::strerror(errno)});
     }
     std::string why;
     const auto layout = ParseReportDescriptor(descriptor, why);
     if (!layout) {
-      reason = {FailureKind::UnsupportedReports, node,
-                node + ": unusable report descriptor: " + why};
-      return false;
+      return Fail(LinkFailure{FailureKind::UnsupportedReports, node,
+                              node + ": unusable report descriptor: " + why});
     }
-    if (!FitsReportBuffers(*layout, kReportSize, why)) {
-      reason = {FailureKind::UnsupportedReports, node, node + ": " + why};
-      return false;
-    }
+    if (!FitsReportBuffers(*layout, kReportSize, why))
+      return Fail(LinkFailure{FailureKind::UnsupportedReports, node, node + ": " + why});
+    OpenedInterface out;
     out.inputLength = static_cast<std::uint32_t>(layout->InputLength());
     out.outputLength = static_cast<std::uint32_t>(layout->OutputLength());
     out.channel = MakeFdChannel(fd.release(), node);
-    return true;
+    return out;
   }
 
   // New nodes are noticed as they come (NodeWatch.cpp).

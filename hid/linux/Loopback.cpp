@@ -81,23 +81,22 @@ class Server {
 
 }  // namespace
 
-std::unique_ptr<Channel> OpenLoopback(std::shared_ptr<ReportServer> server, LinkFailure& reason) {
+ChannelResult OpenLoopback(std::shared_ptr<ReportServer> server) {
+  const auto failed = [](const char* what) {
+    return Fail(
+        LinkFailure{FailureKind::OutOfResources, "loopback",
+                    std::string("emulated device: ") + what + " failed: " + std::strerror(errno)});
+  };
   int fds[2];
-  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) {
-    reason = {FailureKind::OutOfResources, "loopback",
-              std::string("emulated device: socketpair failed: ") + std::strerror(errno)};
-    return nullptr;
-  }
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0)
+    return failed("socketpair");
   UniqueFd far(fds[1]);
   auto link = MakeFdChannel(fds[0], "emulated device");
   UniqueFd stop(::eventfd(0, EFD_CLOEXEC));
-  if (!stop.valid()) {
-    reason = {FailureKind::OutOfResources, "loopback",
-              std::string("emulated device: eventfd failed: ") + std::strerror(errno)};
-    return nullptr;
-  }
+  if (!stop.valid()) return failed("eventfd");
   auto serving = std::make_unique<Server>(std::move(far), std::move(stop), std::move(server));
-  return std::make_unique<ServedChannel>(std::move(link), std::move(serving));
+  return std::unique_ptr<Channel>(
+      std::make_unique<ServedChannel>(std::move(link), std::move(serving)));
 }
 
 }  // namespace quarnel::hid

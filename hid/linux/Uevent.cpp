@@ -1,5 +1,6 @@
 #include "hid/linux/Uevent.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace quarnel::hid {
@@ -28,6 +29,22 @@ std::optional<HidIds> ParseIds(std::string_view ids) {
 
 }  // namespace
 
+namespace {
+
+// The value of the first line "KEY=..." of `text`; nothing without one.
+std::optional<std::string_view> FirstValue(std::string_view text, std::string_view key) {
+  while (!text.empty()) {
+    const auto eol = text.find('\n');
+    const std::string_view line = text.substr(0, eol);
+    text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
+    if (line.size() > key.size() && line.starts_with(key) && line[key.size()] == '=')
+      return line.substr(key.size() + 1);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 HidUevent ParseHidUevent(std::string_view text) {
   constexpr std::string_view kId = "HID_ID=";
   constexpr std::string_view kPhys = "HID_PHYS=";
@@ -52,6 +69,21 @@ HidUevent ParseHidUevent(std::string_view text) {
     }
   }
   return out;
+}
+
+bool IsUsbDevice(std::string_view text) {
+  return FirstValue(text, "DEVTYPE") == std::optional<std::string_view>("usb_device");
+}
+
+std::string_view WithoutInputNumber(std::string_view phys) {
+  constexpr std::string_view kInput = "/input";
+  const auto at = phys.rfind(kInput);
+  if (at == std::string_view::npos) return phys;
+  const std::string_view number = phys.substr(at + kInput.size());
+  if (number.empty() ||
+      !std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return phys;
+  return phys.substr(0, at);
 }
 
 }  // namespace quarnel::hid

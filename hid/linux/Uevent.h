@@ -26,4 +26,11 @@ struct HidUevent {
 // Lines of KEY=VALUE separated by '\n'; the first line of each key counts.
 HidUevent ParseHidUevent(std::string_view text);
 
+// Whether a sysfs device's uevent text says it is a whole USB device (DEVTYPE=usb_device), as
+// opposed to one of its interfaces or anything else.
+bool IsUsbDevice(std::string_view text);
+
+// A HID_PHYS without the "/inputN" that tells the interfaces of one unit apart.
+std::string_view WithoutInputNumber(std::string_view phys);
+
 }  // namespace quarnel::hid

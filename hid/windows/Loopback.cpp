@@ -93,12 +93,11 @@ std::string UniquePipeName() {
 
 }  // namespace
 
-std::unique_ptr<Channel> OpenLoopback(std::shared_ptr<ReportServer> server, LinkFailure& reason) {
+ChannelResult OpenLoopback(std::shared_ptr<ReportServer> server) {
   const std::string name = UniquePipeName();
-  const auto fail = [&](const char* what) {
-    reason = {FailureKind::OutOfResources, "loopback",
-              "emulated device: " + win::LastErrorText(what)};
-    return nullptr;
+  const auto fail = [](const char* what) {
+    return Fail(LinkFailure{FailureKind::OutOfResources, "loopback",
+                            "emulated device: " + win::LastErrorText(what)});
   };
   UniqueHandle pipe(CreateNamedPipeA(
       name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
@@ -120,11 +119,12 @@ std::unique_ptr<Channel> OpenLoopback(std::shared_ptr<ReportServer> server, Link
   UniqueHandle ioEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   UniqueHandle stopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   if (!ioEvent.valid() || !stopEvent.valid()) return fail("CreateEvent");
-  auto channel = win::MakeWinChannel(std::move(link), "emulated device", reason);
-  if (channel == nullptr) return nullptr;
+  auto channel = win::MakeWinChannel(std::move(link), "emulated device");
+  if (!channel) return channel;
   auto serving = std::make_unique<Server>(std::move(pipe), std::move(ioEvent), std::move(stopEvent),
                                           std::move(server));
-  return std::make_unique<ServedChannel>(std::move(channel), std::move(serving));
+  return std::unique_ptr<Channel>(
+      std::make_unique<ServedChannel>(std::move(channel.value()), std::move(serving)));
 }
 
 }  // namespace quarnel::hid

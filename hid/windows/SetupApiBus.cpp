@@ -109,10 +109,9 @@ class SetupApiBus final : public Bus {
     return found;
   }
 
-  bool Open(const InterfaceInfo& info, OpenedInterface& out, LinkFailure& reason) override {
+  Result<OpenedInterface, LinkFailure> Open(const InterfaceInfo& info) override {
     const auto fail = [&](FailureKind kind, const std::string& detail) {
-      reason = {kind, info.path, info.path + ": " + detail};
-      return false;
+      return Fail(LinkFailure{kind, info.path, info.path + ": " + detail});
     };
     // The kind of failure the last Win32 error means, with its words.
     const auto failLast = [&](const char* what) {
@@ -142,12 +141,13 @@ class SetupApiBus final : public Bus {
                       std::to_string(caps.OutputReportByteLength) +
                       " bytes out do not fit 64-byte reports");
     }
-    auto channel = win::MakeWinChannel(std::move(handles), info.path, reason);
-    if (channel == nullptr) return false;
-    out.channel = std::move(channel);
+    auto channel = win::MakeWinChannel(std::move(handles), info.path);
+    if (!channel) return Fail(std::move(channel.error()));
+    OpenedInterface out;
+    out.channel = std::move(channel.value());
     out.inputLength = caps.InputReportByteLength;
     out.outputLength = caps.OutputReportByteLength;
-    return true;
+    return out;
   }
 };
 

@@ -98,14 +98,9 @@ class WinChannel final : public hid::Channel {
         return {IoStatus::Ok, count, {}};
       return {IoStatus::Cancelled, 0, {}};
     }
-    // A write that does not finish in time has failed: the device is not taking reports.
-    const IoResult failed =
-        wait == WAIT_TIMEOUT
-            ? IoResult{IoStatus::Failed,
-                       0,
-                       {hid::FailureKind::TimedOut, name_,
-                        name_ + ": write timed out after " + std::to_string(timeoutMs) + " ms"}}
-            : Failure("waiting for a write");
+    // A write that does not finish in time: the device is not taking reports.
+    const IoResult failed = wait == WAIT_TIMEOUT ? hid::WriteTimedOut(name_, timeoutMs)
+                                                 : Failure("waiting for a write");
     CancelIoEx(h, &write_.overlapped);
     GetOverlappedResult(h, &write_.overlapped, &count, TRUE);
     return failed;
@@ -163,17 +158,17 @@ hid::FailureKind FailureKindOf(std::uint32_t code) {
   }
 }
 
-std::unique_ptr<hid::Channel> MakeWinChannel(InterfaceHandles handles, std::string name,
-                                             hid::LinkFailure& reason) {
+hid::ChannelResult MakeWinChannel(InterfaceHandles handles, std::string name) {
   UniqueHandle readEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   UniqueHandle writeEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   UniqueHandle cancelEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   if (!readEvent.valid() || !writeEvent.valid() || !cancelEvent.valid()) {
-    reason = {hid::FailureKind::OutOfResources, name, name + ": " + LastErrorText("CreateEvent")};
-    return nullptr;
+    return Fail(hid::LinkFailure{hid::FailureKind::OutOfResources, name,
+                                 name + ": " + LastErrorText("CreateEvent")});
   }
-  return std::make_unique<WinChannel>(std::move(handles), std::move(name), std::move(readEvent),
-                                      std::move(writeEvent), std::move(cancelEvent));
+  return std::unique_ptr<hid::Channel>(
+      std::make_unique<WinChannel>(std::move(handles), std::move(name), std::move(readEvent),
+                                   std::move(writeEvent), std::move(cancelEvent)));
 }
 
 }  // namespace quarnel::win

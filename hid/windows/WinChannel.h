@@ -23,9 +23,8 @@ struct InterfaceHandles {
 };
 
 // A channel that owns `handles` and closes them in the order read, write, query. `name`
-// starts every error text. Empty, with `reason` set, when its events cannot be made.
-std::unique_ptr<hid::Channel> MakeWinChannel(InterfaceHandles handles, std::string name,
-                                             hid::LinkFailure& reason);
+// starts every error text. Fails when its events cannot be made.
+hid::ChannelResult MakeWinChannel(InterfaceHandles handles, std::string name);
 
 // The kind of failure a Win32 error code means for a unit.
 hid::FailureKind FailureKindOf(std::uint32_t code);

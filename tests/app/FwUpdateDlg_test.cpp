@@ -11,8 +11,10 @@
 #include "emulated/EmulatedBus.h"
 #include "engine/ImageVersion.h"
 #include "resources/resource.h"
+#include "tests/support/CompositeBus.h"
 #include "tests/support/DialogProbe.h"
 #include "tests/support/HeadlessWindow.h"
+#include "tests/support/ServedInterface.h"
 
 namespace quarnel {
 namespace {
@@ -56,9 +58,8 @@ class SharedBus final : public hid::Bus {
  public:
   explicit SharedBus(hid::Bus& inner) : inner_(inner) {}
   std::vector<hid::InterfaceInfo> Enumerate() override { return inner_.Enumerate(); }
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            hid::LinkFailure& reason) override {
-    return inner_.Open(info, out, reason);
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override {
+    return inner_.Open(info);
   }
 
  private:
@@ -198,6 +199,43 @@ TEST(FwUpdateDlg, AlternateFramingDuplicateReadBackAnswerGivesFail) {
   EXPECT_EQ(rig.window.texts[IDC_STATUS], "FW UPDATE FAIL!");
   EXPECT_EQ(rig.window.messages.size(), 1u);
   EXPECT_TRUE(rig.EepromHoldsImage());
+}
+
+// A unit with a consumer-control interface listed before its own: each attempt passes over
+// the interface whose reports cannot carry its framing's. Reports too short for the framing:
+// nothing is sent, and the box says why.
+TEST(FwUpdateDlg, CompositeUnitIsUpdatedThroughTheInterfaceThatFits) {
+  struct Case {
+    std::uint16_t pid;
+    std::optional<testing::ReportLengths> lengths;
+    Outcome outcome;
+  };
+  const Case cases[] = {
+      {0x7029, std::nullopt, Outcome::UpdateOk},
+      {0x7029, testing::ReportLengths{13, 13}, Outcome::ConnectFailed},
+      {0x2004, testing::ReportLengths{20, 20}, Outcome::ConnectFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pid);
+    auto device = std::make_shared<Device>(c.pid);
+    testing::CompositeBus bus(std::make_unique<EmulatedBus>(device), c.lengths);
+    HeadlessWindow window;
+    CFwUpdateDlg dlg(window, FastOptions(bus));
+    dlg.OnInitDialog();
+    dlg.OnStartUpdate();
+    RunToEnd(dlg, window);
+    EXPECT_EQ(dlg.outcome(), c.outcome);
+    if (c.outcome == Outcome::UpdateOk) {
+      EXPECT_EQ(device->requests(), 2 * FirmwareImage().size() / 8);
+    } else {
+      EXPECT_EQ(device->requests(), 0u);
+      EXPECT_EQ(dlg.result().failure.kind, hid::FailureKind::UnsupportedReports);
+      EXPECT_EQ(window.messages,
+                std::vector<std::string>{"Fail to connect USB device!\n\nThe device at " +
+                                         bus.Enumerate()[1].path +
+                                         " uses reports this program cannot handle."});
+    }
+  }
 }
 
 const std::string kNotFoundAgain =
@@ -478,11 +516,8 @@ class TwoUnitBus final : public hid::Bus {
     hid::InterfaceInfo ib{"b", "unit-b", 0x1852, b_->productId()};
     return calls_++ % 2 == 0 ? std::vector{ia, ib} : std::vector{ib, ia};
   }
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            hid::LinkFailure& reason) override {
-    out.channel = hid::OpenLoopback(info.path == "a" ? a_ : b_, reason);
-    out.inputLength = out.outputLength = 64;
-    return out.channel != nullptr;
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override {
+    return testing::OpenServed(info.path == "a" ? a_ : b_);
   }
 
  private:
@@ -532,15 +567,11 @@ class UnitsBus final : public hid::Bus {
     }
     return found;
   }
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            hid::LinkFailure& reason) override {
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override {
     for (const Unit& u : units_) {
-      if (u.path != info.path) continue;
-      out.channel = hid::OpenLoopback(u.device, reason);
-      out.inputLength = out.outputLength = 64;
-      return out.channel != nullptr;
+      if (u.path == info.path) return testing::OpenServed(u.device);
     }
-    return false;
+    return Fail(hid::LinkFailure{});
   }
 
  private:
@@ -630,10 +661,8 @@ class RefusingBus final : public hid::Bus {
   std::vector<hid::InterfaceInfo> Enumerate() override {
     return {{"/dev/hidraw7", "port-7", 0x1852, 0x7029}};
   }
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface&,
-            hid::LinkFailure& reason) override {
-    reason = {kind_, info.path, "refused"};
-    return false;
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override {
+    return Fail(hid::LinkFailure{kind_, info.path, "refused"});
   }
 
  private:
@@ -672,11 +701,9 @@ class ReopenRefusedBus final : public hid::Bus {
   ReopenRefusedBus(std::shared_ptr<Device> device, hid::FailureKind kind)
       : inner_(std::move(device)), kind_(kind) {}
   std::vector<hid::InterfaceInfo> Enumerate() override { return inner_.Enumerate(); }
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            hid::LinkFailure& reason) override {
-    if (opened_++ == 0) return inner_.Open(info, out, reason);
-    reason = {kind_, info.path, "refused"};
-    return false;
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override {
+    if (opened_++ == 0) return inner_.Open(info);
+    return Fail(hid::LinkFailure{kind_, info.path, "refused"});
   }
 
  private:

@@ -37,7 +37,10 @@ bool ParseUhidOptions(std::span<const std::string> args, UhidOptions& options, s
       options.productId = static_cast<std::uint16_t>(pid);
       havePid = true;
     } else if (name == "--fault") {
-      if (!emulated::ParseFault(std::string(value), options.faults, error)) return false;
+      if (const auto applied = emulated::ApplyFault(value, options.faults); !applied) {
+        error = applied.error().detail;
+        return false;
+      }
     } else if (name == "--register") {
       const auto colon = value.find(':');
       std::uint8_t reg = 0;

@@ -110,7 +110,7 @@ TEST(UhidReports, RegisterReadSurvivesTheRoundTrip) {
   device.SetRegister(72, 0x5A);
   const auto request = ModelRequest(BuildRegisterRequest(9, 72, kRegisterParameter));
   ASSERT_TRUE(request);
-  const auto outcome = device.Handle(*request);
+  const auto outcome = device.Serve(*request);
   ASSERT_EQ(outcome.answers.size(), 1u);
   const auto input = InputReport(outcome.answers[0], kDefaultReportBytes);
   Report received{};

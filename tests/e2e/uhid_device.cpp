@@ -297,7 +297,7 @@ class Server {
       std::fprintf(stderr, "quarnel-uhid-device: ignored an output report of %zu bytes\n", size);
       return true;
     }
-    const auto outcome = device_.Handle(*request);
+    const auto outcome = device_.Serve(*request);
     if (outcome.delayMs != 0 || outcome.delayUs != 0)
       SleepUs(std::uint64_t{outcome.delayMs} * 1000 + outcome.delayUs);
     for (const auto& answer : outcome.answers)

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "base/Text.h"
+#include "emulated/Descriptor.h"
 #include "engine/FirmwareImage.h"
 
 namespace quarnel::emulated {
@@ -21,11 +23,11 @@ struct Host {
     return framing() == Framing::Standard ? kStandardChunk : kAlternateChunk;
   }
 
-  Device::Outcome Send(std::uint8_t command, std::uint8_t control, std::uint16_t address,
-                       std::span<const std::uint8_t> data, std::uint8_t length) {
+  hid::ServedAnswer Send(std::uint8_t command, std::uint8_t control, std::uint16_t address,
+                         std::span<const std::uint8_t> data, std::uint8_t length) {
     const Report r = BuildTransferRequest(
         framing(), {sequence, command, control, kEepromAddress, address, length, data});
-    return device.Handle(r);
+    return device.Serve(r);
   }
 
   void WriteImage(std::span<const std::uint8_t> image) {
@@ -89,7 +91,7 @@ TEST(EmulatedDevice, PagedAddressesReachTheirBytes) {
   Device device(0x7029);
   const Bytes data = {1, 2, 3};
   const auto split = SplitAddress(0x90, 0x234);
-  device.Handle(BuildTransferRequest(
+  device.Serve(BuildTransferRequest(
       Framing::Standard,
       {1, kCommandWrite, 0x90, static_cast<std::uint8_t>(kEepromAddress | split.highBits),
        split.field, 3, data}));
@@ -102,19 +104,19 @@ TEST(EmulatedDevice, RegistersMirrorTheImageHeader) {
   const std::uint8_t expected[][2] = {{60, 0x07}, {61, 0x23}, {66, 0x01}, {67, 0x00}, {68, 0x13},
                                       {69, 0x54}, {70, 0x10}, {71, 0x01}, {72, 0xA0}};
   for (const auto& [reg, value] : expected) {
-    const auto out = device.Handle(BuildRegisterRequest(42, reg, kRegisterParameter));
+    const auto out = device.Serve(BuildRegisterRequest(42, reg, kRegisterParameter));
     ASSERT_EQ(out.answers.size(), 1u);
     EXPECT_EQ(AcceptRegisterAnswer(out.answers[0], 42), value) << int{reg};
   }
   device.SetRegister(72, 0x00);
-  EXPECT_EQ(AcceptRegisterAnswer(device.Handle(BuildRegisterRequest(43, 72, 4)).answers.at(0), 43),
+  EXPECT_EQ(AcceptRegisterAnswer(device.Serve(BuildRegisterRequest(43, 72, 4)).answers.at(0), 43),
             0);
 }
 
 TEST(EmulatedDevice, FaultsDoWhatTheySay) {
   const Bytes eight(8, 0x5A);
   const auto write = [&](Device& d, std::uint8_t seq) {
-    return d.Handle(BuildTransferRequest(
+    return d.Serve(BuildTransferRequest(
         d.framing(), {seq, kCommandWrite, kControlWrite, kEepromAddress, 0, 8, eight}));
   };
   {  // every 2nd answer dropped
@@ -164,7 +166,7 @@ TEST(EmulatedDevice, FaultsDoWhatTheySay) {
   {  // one byte reads back inverted; the EEPROM itself is right
     Device d(0x7029, Faults{.flipAddress = 3});
     write(d, 1);
-    const auto out = d.Handle(BuildTransferRequest(
+    const auto out = d.Serve(BuildTransferRequest(
         Framing::Standard, {2, kCommandRead, kControlRead, kEepromAddress, 0, 8, {}}));
     EXPECT_EQ(out.answers.at(0)[3 + 2], 0x5A);
     EXPECT_EQ(out.answers.at(0)[3 + 3], 0xA5);
@@ -188,35 +190,59 @@ TEST(EmulatedDevice, FaultsDoWhatTheySay) {
 
 TEST(EmulatedDevice, HostileRequestsAreIgnored) {
   Device d(0x7029);
-  EXPECT_TRUE(d.Handle({}).answers.empty());
+  EXPECT_TRUE(d.Serve({}).answers.empty());
   const std::uint8_t junk[] = {0, 9, 0x77, 1};
-  EXPECT_TRUE(d.Handle(junk).answers.empty());
+  EXPECT_TRUE(d.Serve(junk).answers.empty());
   // A write whose length runs past the report stores only what the report holds.
   Report r = BuildTransferRequest(
       Framing::Standard, {1, kCommandWrite, kControlWrite, kEepromAddress, 16380, 8, Bytes(8, 7)});
   r[StandardLayout::length] = 255;
-  EXPECT_EQ(d.Handle(r).answers.size(), 1u);
+  EXPECT_EQ(d.Serve(r).answers.size(), 1u);
   EXPECT_EQ(d.Eeprom()[16383], 7);
 }
 
 TEST(EmulatedDevice, FaultOptionsParse) {
   Faults f;
-  std::string error;
-  EXPECT_TRUE(ParseFault("flip:0x2FFF", f, error));
+  EXPECT_TRUE(ApplyFault("flip:0x2FFF", f));
   EXPECT_EQ(f.flipAddress, 0x2FFF);
-  EXPECT_TRUE(ParseFault("silent-after:10", f, error));
+  EXPECT_TRUE(ApplyFault("silent-after:10", f));
   EXPECT_EQ(f.silentAfter, 10u);
-  EXPECT_TRUE(ParseFault("dup:3", f, error));
-  EXPECT_TRUE(ParseFault("dup-at:300", f, error));
+  EXPECT_TRUE(ApplyFault("dup:3", f));
+  EXPECT_TRUE(ApplyFault("dup-at:300", f));
   EXPECT_EQ(f.dupAt, 300u);
-  EXPECT_TRUE(ParseFault("delay-from:299", f, error));
+  EXPECT_TRUE(ApplyFault("delay-from:299", f));
   EXPECT_EQ(f.delayFrom, 299u);
-  EXPECT_TRUE(ParseFault("refuse-writes", f, error));
+  EXPECT_TRUE(ApplyFault("refuse-writes", f));
   EXPECT_TRUE(f.refuseWrites);
-  for (const char* bad :
-       {"flip", "flip:", "flip:16384", "dup:0", "stale:x", "nonsense:1", "delay:-1", "dup-at"}) {
-    EXPECT_FALSE(ParseFault(bad, f, error)) << bad;
-    EXPECT_FALSE(error.empty());
+  EXPECT_TRUE(ApplyFault("delay:4294967294", f));
+  EXPECT_EQ(f.delayMs, 4294967294u);
+  // Each refusal names its problem, in words that fit it.
+  const std::pair<const char*, FaultProblem> bad[] = {
+      {"flip", FaultProblem::NeedsValue},
+      {"flip:", FaultProblem::NeedsValue},
+      {"flip:16384", FaultProblem::TooLarge},
+      {"dup:0", FaultProblem::TooSmall},
+      {"stale:x", FaultProblem::NeedsValue},
+      {"nonsense:1", FaultProblem::UnknownKind},
+      {"delay:-1", FaultProblem::NeedsValue},
+      {"dup-at", FaultProblem::NeedsValue},
+      {"refuse-writes:1", FaultProblem::TakesNoValue},
+      {"silent-after:4294967295", FaultProblem::TooLarge},
+      {"delay:4294967295", FaultProblem::TooLarge},
+      {"vanish-after:99999999999", FaultProblem::TooLarge},
+      {"dup:0x100000000", FaultProblem::TooLarge},
+  };
+  for (const auto& [option, problem] : bad) {
+    const auto applied = ApplyFault(option, f);
+    ASSERT_FALSE(applied) << option;
+    EXPECT_EQ(applied.error().kind, problem) << option;
+    EXPECT_NE(applied.error().detail.find(Quoted(option)), std::string::npos)
+        << applied.error().detail;
+    if (problem == FaultProblem::TooLarge) {
+      EXPECT_NE(applied.error().detail.find("at most"), std::string::npos)
+          << applied.error().detail;
+      EXPECT_EQ(applied.error().detail.find("EEPROM"), std::string::npos) << applied.error().detail;
+    }
   }
 }
 

@@ -19,6 +19,10 @@ bool RestZero(const Report& r, std::size_t from) {
   return true;
 }
 
+std::uint8_t Byte(std::uint16_t v) {
+  return static_cast<std::uint8_t>(v);
+}
+
 const Bytes kData = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
 
 TEST(Reports, StandardWriteRequestLayout) {
@@ -56,6 +60,32 @@ TEST(Reports, OverlongLengthIsCutToTheReport) {
   const Report a = BuildTransferRequest(
       Framing::Alternate, {1, kCommandWrite, kControlWrite, kEepromAddress, 0, 200, big});
   EXPECT_EQ(a[AlternateLayout::length], 57);
+}
+
+// The shortest reports said to carry a chunk's request and answer are exactly what the layouts
+// use: the chunk's last byte is their last, and an answer cut there is still taken.
+TEST(Reports, RequestAndAnswerLengthsAreWhatTheLayoutsUse) {
+  struct Case {
+    Framing framing;
+    std::uint16_t chunk;
+    std::uint32_t output;
+    std::uint32_t input;
+  };
+  for (const Case c : {Case{Framing::Standard, kStandardChunk, 17, 11},
+                       Case{Framing::Alternate, kAlternateChunk, 23, 19}}) {
+    const Bytes full(c.chunk, 0xFF);
+    EXPECT_EQ(RequestLength(c.framing, c.chunk), c.output);
+    const Report q = BuildTransferRequest(
+        c.framing, {1, kCommandWrite, kControlWrite, kEepromAddress, 0, Byte(c.chunk), full});
+    EXPECT_EQ(q[c.output - 1], 0xFF);
+    EXPECT_TRUE(RestZero(q, c.output));
+    EXPECT_EQ(AnswerLength(c.chunk), c.input);
+    const Report a = BuildTransferAnswer(c.framing, 1, full);
+    EXPECT_EQ(a[c.input - 1], 0xFF);
+    EXPECT_TRUE(RestZero(a, c.input));
+    EXPECT_TRUE(AcceptReadAnswer(c.framing, a, c.input, 1, c.chunk));
+    EXPECT_FALSE(AcceptReadAnswer(c.framing, a, c.input - 1, 1, c.chunk));
+  }
 }
 
 TEST(Reports, AddressSplit) {

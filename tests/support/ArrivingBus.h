@@ -29,16 +29,14 @@ class ArrivingBus final : public hid::Bus {
     if (arrival_.afterWaits < 0 || waits < arrival_.afterWaits) return {};
     return inner_.Enumerate();
   }
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            hid::LinkFailure& reason) override {
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override {
     ++opens;
     if (arrival_.refusals < 0 || refused < arrival_.refusals) {
       ++refused;
-      reason = {hid::FailureKind::PermissionDenied, info.path,
-                "cannot open " + info.path + ": permission denied"};
-      return false;
+      return Fail(hid::LinkFailure{hid::FailureKind::PermissionDenied, info.path,
+                                   "cannot open " + info.path + ": permission denied"});
     }
-    return inner_.Open(info, out, reason);
+    return inner_.Open(info);
   }
   bool PrivateToProcess() const override { return true; }
   void WaitForChange(std::chrono::milliseconds timeout, const std::atomic<bool>*) override {

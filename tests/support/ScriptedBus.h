@@ -29,11 +29,12 @@ class ScriptedBus final : public hid::Bus {
   std::vector<hid::InterfaceInfo> Enumerate() override {
     return {{"scripted", "scripted", vendorId_, productId_}};
   }
-  bool Open(const hid::InterfaceInfo&, hid::OpenedInterface& out, hid::LinkFailure&) override {
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo&) override {
+    hid::OpenedInterface out;
     out.channel = std::make_unique<ScriptChannel>(script_);
     out.inputLength = 64;
     out.outputLength = 64;
-    return true;
+    return out;
   }
 
  private:

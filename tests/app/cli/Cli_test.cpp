@@ -16,12 +16,12 @@
 #include "app/cli/Progress.h"
 #include "app/cli/Verdict.h"
 #include "emulated/EmulatedBus.h"
-#include "emulated/MultiBus.h"
 #include "engine/FirmwareImage.h"
 #include "engine/Products.h"
 #include "hid/HidApp.h"
 #include "tests/support/ArrivingBus.h"
 #include "tests/support/CompositeBus.h"
+#include "tests/support/MultiBus.h"
 
 namespace quarnel::cli {
 namespace {
@@ -256,10 +256,9 @@ TEST(Cli, InterruptIsJudgedByPhase) {
                        Case{"verify", 10, kExitInterrupted}}) {
     std::atomic<bool> flag{false};
     auto device = std::make_shared<Device>(0x7029);
-    emulated::EmulatedBus bus(
-        device, [&](std::shared_ptr<hid::ReportServer>, hid::LinkFailure& reason) {
-          return hid::OpenLoopback(std::make_shared<InterruptAt>(device, flag, c.at), reason);
-        });
+    emulated::EmulatedBus bus(device, [&](std::shared_ptr<hid::ReportServer>) {
+      return hid::OpenLoopback(std::make_shared<InterruptAt>(device, flag, c.at));
+    });
     const CliRun r = Cli({c.command, "--timeout=600"}, &flag, &bus);
     EXPECT_EQ(r.code, c.code) << c.command << " " << c.at << r.err;
   }
@@ -270,9 +269,8 @@ class SharedUnitBus final : public hid::Bus {
  public:
   explicit SharedUnitBus(std::shared_ptr<Device> device) : inner_(std::move(device)) {}
   std::vector<hid::InterfaceInfo> Enumerate() override { return inner_.Enumerate(); }
-  bool Open(const hid::InterfaceInfo& info, hid::OpenedInterface& out,
-            hid::LinkFailure& reason) override {
-    return inner_.Open(info, out, reason);
+  Result<hid::OpenedInterface, hid::LinkFailure> Open(const hid::InterfaceInfo& info) override {
+    return inner_.Open(info);
   }
 
  private:
@@ -424,14 +422,10 @@ TEST(Cli, BackupThenRestore) {
 TEST(Cli, DeviceChoosesOneOfSeveralUnits) {
   auto first = std::make_shared<Device>(0x7029);
   auto second = std::make_shared<Device>(0x7029);
-  auto firstBus = std::make_unique<emulated::EmulatedBus>(first);
-  auto secondBus = std::make_unique<emulated::EmulatedBus>(second);
-  firstBus->SetPath("emulated:7029/1");
-  secondBus->SetPath("emulated:7029/2");
-  std::vector<std::unique_ptr<hid::Bus>> buses;
-  buses.push_back(std::move(firstBus));
-  buses.push_back(std::move(secondBus));
-  emulated::MultiBus bus(std::move(buses));
+  std::vector<testing::MultiBus::Member> units;
+  units.push_back({std::make_unique<emulated::EmulatedBus>(first), "emulated:7029/1"});
+  units.push_back({std::make_unique<emulated::EmulatedBus>(second), "emulated:7029/2"});
+  testing::MultiBus bus(std::move(units));
 
   for (const char* command : {"update", "verify"}) {
     const CliRun several = Cli({command}, nullptr, &bus);
@@ -486,11 +480,12 @@ TEST(Cli, CompositeUnitIsOneUnit) {
     EXPECT_NE(Cli({command}, nullptr, &bus).code, kExitUsage) << command;
   }
   // The composite unit and another unit are two.
-  std::vector<std::unique_ptr<hid::Bus>> buses;
-  buses.push_back(std::make_unique<testing::CompositeBus>(
-      std::make_unique<emulated::EmulatedBus>(std::make_shared<Device>(0x7029))));
-  buses.push_back(std::make_unique<emulated::EmulatedBus>(std::make_shared<Device>(0x2004)));
-  emulated::MultiBus two(std::move(buses));
+  std::vector<testing::MultiBus::Member> buses;
+  buses.push_back({std::make_unique<testing::CompositeBus>(
+                       std::make_unique<emulated::EmulatedBus>(std::make_shared<Device>(0x7029))),
+                   ""});
+  buses.push_back({std::make_unique<emulated::EmulatedBus>(std::make_shared<Device>(0x2004)), ""});
+  testing::MultiBus two(std::move(buses));
   for (const char* command : {"update", "verify"}) {
     EXPECT_EQ(Cli({command}, nullptr, &two).code, kExitUsage) << command;
   }
@@ -722,7 +717,7 @@ TEST(Cli, ReadOnlyRunsHaveWordsOfTheirOwn) {
 // With --json every run prints JSON lines only, the last one the result; without, a run that
 // found no unit to use ends with the connect failure.
 TEST(Cli, EveryRunEndsWithItsResult) {
-  emulated::MultiBus noUnit({});
+  testing::MultiBus noUnit({});
   struct Case {
     std::vector<std::string> args;
     hid::Bus* bus;

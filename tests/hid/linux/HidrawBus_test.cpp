@@ -14,6 +14,7 @@
 
 #include "emulated/Descriptor.h"
 #include "hid/HidApp.h"
+#include "tests/support/ConsumerControl.h"
 
 namespace quarnel::hid {
 namespace {
@@ -50,6 +51,14 @@ class HidrawBusTest : public ::testing::Test {
     fs::create_directory(root_ / "sys/class/hidraw" / name);
     fs::create_directory_symlink(hid, root_ / "sys/class/hidraw" / name / "device");
     std::ofstream(Node(number));  // a plain file stands in for the device node
+  }
+  // Makes `unit` below the USB bus a whole USB device, with `serial` unless it is empty.
+  void AddUsbDevice(const std::string& unit, const std::string& serial) {
+    const fs::path device = root_ / "sys/devices/pci0000:00/usb1" / unit;
+    fs::create_directories(device);
+    std::ofstream(device / "uevent") << "MAJOR=189\nMINOR=1\nDEVNAME=bus/usb/001/002\n"
+                                        "DEVTYPE=usb_device\nDRIVER=usb\n";
+    if (!serial.empty()) std::ofstream(device / "serial") << serial << "\n";
   }
   static std::string HidId(std::uint16_t vendor, std::uint16_t product) {
     char text[64];
@@ -126,21 +135,21 @@ TEST_F(HidrawBusTest, LinkOpensTheFirstMatchOrOnlyTheRequiredUnit) {
   AddNode(2, "1-2/1-2:1.0", HidId(kVendor, 0x5028));
   const auto bus = MakeBus();
   CHidApp link(*bus);
-  ASSERT_TRUE(link.Open(kVendor, 0x5028)) << link.LastError();
+  ASSERT_TRUE(link.Open(kVendor, 0x5028)) << link.LastFailure().detail;
   EXPECT_EQ(link.Location(), Unit("1-2/1-2:1.0", 2));
-  EXPECT_EQ(link.InputLength(), 64u);
-  EXPECT_EQ(link.OutputLength(), 64u);
+  // The node is a plain file here: the whole output report the descriptor gives lands in it.
+  EXPECT_EQ(link.Write(Report{}), 64u);
   link.Close();
 
   CHidApp again(*bus);
   again.RequireLocation(Unit("1-1/1-1:1.0", 10));
-  ASSERT_TRUE(again.Open(kVendor, 0x5028)) << again.LastError();
+  ASSERT_TRUE(again.Open(kVendor, 0x5028)) << again.LastFailure().detail;
   EXPECT_EQ(again.Location(), Unit("1-1/1-1:1.0", 10));
   again.Close();
 
   CHidApp byPath(*bus);
   byPath.RequirePath(Node(10));
-  ASSERT_TRUE(byPath.Open(kVendor, 0x5028)) << byPath.LastError();
+  ASSERT_TRUE(byPath.Open(kVendor, 0x5028)) << byPath.LastFailure().detail;
   EXPECT_EQ(byPath.Path(), Node(10));
 
   // Units with the IDs are there, but none is the one asked for: nothing is opened.
@@ -153,12 +162,12 @@ TEST_F(HidrawBusTest, LinkOpensTheFirstMatchOrOnlyTheRequiredUnit) {
     }
     EXPECT_FALSE(other.Open(kVendor, 0x5028));
     EXPECT_EQ(other.LastFailure().kind, FailureKind::NotFound);
-    EXPECT_FALSE(other.IsOpen());
+    EXPECT_FALSE(other.connected());
   }
 
   CHidApp none(*bus);
   EXPECT_FALSE(none.Open(kVendor, 0x7029));
-  EXPECT_FALSE(none.LastError().empty());
+  EXPECT_FALSE(none.LastFailure().detail.empty());
 }
 
 // uhid units all sit below the same virtual folder: the port path and serial of the uevent tell
@@ -181,40 +190,113 @@ TEST_F(HidrawBusTest, UnitsAreToldApartByPortAndSerial) {
   EXPECT_EQ(found[3].location, found[4].location);
 }
 
-TEST_F(HidrawBusTest, ReportsMoveThroughTheOpenedNode) {
-  AddNode(0, "1-1/1-1:1.0", HidId(kVendor, 0x5028));
-  int peer = -1;
+// Reports cross as long as the descriptor makes them, never longer: a longer write would be an
+// extra packet on a USB interrupt endpoint, and a longer answer is cut to the input report.
+TEST_F(HidrawBusTest, ReportsMoveThroughTheOpenedNodeAtTheirOwnLengths) {
+  struct Case {
+    std::uint8_t inBytes, outBytes;  // data bytes of the descriptor's reports
+  };
+  for (const Case c : {Case{63, 63}, Case{10, 16}, Case{18, 22}}) {
+    SCOPED_TRACE(c.outBytes);
+    AddNode(0, "1-1/1-1:1.0", HidId(kVendor, 0x5028));
+    int peer = -1;
+    std::string opened;
+    HidrawConfig config = Config();
+    config.open = [&](const std::string& node) {
+      opened = node;
+      int fds[2];
+      if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) return -1;
+      peer = fds[1];
+      return fds[0];
+    };
+    config.readDescriptor = [&c](int, std::vector<std::uint8_t>& out) {
+      out = VendorDescriptor(c.inBytes, c.outBytes);
+      return true;
+    };
+    const auto bus = MakeHidrawBus(std::move(config));
+    CHidApp link(*bus);
+    ASSERT_TRUE(link.Open(kVendor, 0x5028)) << link.LastFailure().detail;
+    EXPECT_EQ(opened, Node(0));
+
+    Report out{};
+    out.fill(0x77);
+    EXPECT_EQ(link.Write(out), c.outBytes + 1u);
+    std::uint8_t packet[kReportSize + 1];
+    ASSERT_EQ(::recv(peer, packet, sizeof packet, 0), c.outBytes + 1);
+    EXPECT_EQ(packet[c.outBytes], 0x77);
+
+    std::uint8_t answer[kReportSize - 1];
+    for (std::size_t i = 0; i < sizeof answer; ++i) answer[i] = static_cast<std::uint8_t>(i + 1);
+    ASSERT_EQ(::send(peer, answer, sizeof answer, 0), static_cast<ssize_t>(sizeof answer));
+    Report in{};
+    EXPECT_EQ(link.Read(in), c.inBytes + 1u);
+    EXPECT_EQ(in[c.inBytes], c.inBytes);
+    if (c.inBytes + 1u < kReportSize) {
+      EXPECT_EQ(in[c.inBytes + 1u], 0);  // nothing beyond the report
+    }
+    ::close(peer);
+    std::error_code ec;
+    fs::remove_all(root_ / "sys/devices", ec);
+    fs::remove_all(root_ / "sys/class/hidraw/hidraw0", ec);
+  }
+}
+
+// A unit with a consumer-control interface (its volume keys) before the interface that takes
+// our reports, both with the same IDs, serial and USB device: one unit, whose fitting
+// interface is opened. Another unit with the same serial on another port is another unit.
+TEST_F(HidrawBusTest, CompositeUnitIsOneUnitAndItsFittingInterfaceOpens) {
+  const auto uevent = [](const char* phys) {
+    return HidId(kVendor, 0x7029) + "HID_PHYS=" + phys + "\nHID_UNIQ=SN-7\n";
+  };
+  AddUsbDevice("2-1", "SN-7");
+  AddNode(0, "2-1/2-1:1.0", uevent("usb-0000:00:14.0-1/input0"));
+  AddNode(1, "2-1/2-1:1.1", uevent("usb-0000:00:14.0-1/input1"));
+  AddUsbDevice("2-2", "SN-7");
+  AddNode(2, "2-2/2-2:1.1", uevent("usb-0000:00:14.0-2/input1"));
+  AddUsbDevice("2-3", "");
+  AddNode(3, "2-3/2-3:1.0", uevent("usb-0000:00:14.0-3/input0"));
   std::string opened;
   HidrawConfig config = Config();
   config.open = [&](const std::string& node) {
     opened = node;
-    int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) return -1;
-    peer = fds[1];
-    return fds[0];
+    return ::open(node.c_str(), O_RDWR | O_CLOEXEC);
   };
-  config.readDescriptor = [](int, std::vector<std::uint8_t>& out) {
-    out = VendorDescriptor(63, 63);
+  config.readDescriptor = [&](int, std::vector<std::uint8_t>& out) {
+    out = opened == Node(0) ? testing::ConsumerControlDescriptor() : VendorDescriptor(63, 63);
     return true;
   };
   const auto bus = MakeHidrawBus(std::move(config));
-  CHidApp link(*bus);
-  ASSERT_TRUE(link.Open(kVendor, 0x5028)) << link.LastError();
-  EXPECT_EQ(opened, Node(0));
+  const auto found = bus->Enumerate();
+  ASSERT_EQ(found.size(), 4u);
+  EXPECT_EQ(found[0].location, "usb pci0000:00/usb1/2-1\nSN-7");
+  EXPECT_EQ(found[1].location, found[0].location);
+  EXPECT_NE(found[2].location, found[0].location);
+  EXPECT_EQ(found[3].location, "usb pci0000:00/usb1/2-3");
 
-  Report out{};
-  out[1] = 0x77;
-  EXPECT_EQ(link.Write(out), 64u);
-  std::uint8_t packet[65];
-  ASSERT_EQ(::recv(peer, packet, sizeof packet, 0), 64);
-  EXPECT_EQ(packet[1], 0x77);
+  for (const bool byLocation : {false, true}) {
+    CHidApp link(*bus);
+    link.RequireReports(11, 17);
+    if (byLocation) link.RequireLocation(found[0].location);
+    ASSERT_TRUE(link.Open(kVendor, 0x7029)) << link.LastFailure().detail;
+    EXPECT_EQ(link.Path(), Node(1));
+    EXPECT_EQ(link.Location(), found[0].location);
+  }
+}
 
-  const std::uint8_t answer[20] = {0x01, 0x02};
-  ASSERT_EQ(::send(peer, answer, sizeof answer, 0), 20);
-  Report in{};
-  EXPECT_EQ(link.Read(in), 21u);
-  EXPECT_EQ(in[2], 0x02);
-  ::close(peer);
+// Without a USB device above it (uhid), a unit is its port path and serial, the same for each
+// of its interfaces.
+TEST_F(HidrawBusTest, InterfacesOfAUnitWithoutAUsbDeviceShareItsPortPath) {
+  const auto uevent = [](const char* phys) {
+    return HidId(kVendor, 0x7029) + "HID_PHYS=" + phys + "\nHID_UNIQ=e2e-1\n";
+  };
+  AddNode(0, "virtual/misc/uhid", uevent("uhid-e2e-1/input0"));
+  AddNode(1, "virtual/misc/uhid", uevent("uhid-e2e-1/input1"));
+  AddNode(2, "virtual/misc/uhid", uevent("uhid-e2e-2/input1"));
+  const auto found = MakeBus()->Enumerate();
+  ASSERT_EQ(found.size(), 3u);
+  EXPECT_EQ(found[0].location, "uhid-e2e-1\ne2e-1");
+  EXPECT_EQ(found[1].location, found[0].location);
+  EXPECT_NE(found[2].location, found[0].location);
 }
 
 TEST_F(HidrawBusTest, OpenFailuresSayWhatWentWrong) {
@@ -223,7 +305,7 @@ TEST_F(HidrawBusTest, OpenFailuresSayWhatWentWrong) {
     CHidApp link(*bus);
     EXPECT_FALSE(link.Open(kVendor, 0x5028));
     EXPECT_FALSE(link.connected());
-    return link.LastError();
+    return link.LastFailure().detail;
   };
   const auto withOpener = [&](int error) {
     HidrawConfig config = Config();
@@ -257,16 +339,16 @@ TEST_F(HidrawBusTest, OpenNodeIsLockedAgainstOtherPrograms) {
     ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
     CHidApp link(*bus);
     EXPECT_FALSE(link.Open(kVendor, 0x5028));
-    EXPECT_EQ(link.LastError(), Node(3) + " is in use by another program");
+    EXPECT_EQ(link.LastFailure().detail, Node(3) + " is in use by another program");
     ::close(other);
-    EXPECT_TRUE(link.Open(kVendor, 0x5028)) << link.LastError();
+    EXPECT_TRUE(link.Open(kVendor, 0x5028)) << link.LastFailure().detail;
   }
   CHidApp first(*bus);
   ASSERT_TRUE(first.Open(kVendor, 0x5028));
   CHidApp second(*bus);
   EXPECT_FALSE(second.Open(kVendor, 0x5028));
   first.Close();  // the lock goes with the node
-  EXPECT_TRUE(second.Open(kVendor, 0x5028)) << second.LastError();
+  EXPECT_TRUE(second.Open(kVendor, 0x5028)) << second.LastFailure().detail;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // crosses the same overlapped read and write code as a real HID interface.
 #include <gtest/gtest.h>
 
+#include "emulated/Descriptor.h"
 #include "emulated/EmulatedBus.h"
 #include "engine/Products.h"
 #include "hid/HidApp.h"
@@ -20,7 +21,7 @@ struct Link {
     const std::uint8_t s = sequence;
     sequence = NextSequence(sequence);
     EXPECT_EQ(app.Write(BuildRegisterRequest(s, reg, kRegisterParameter)), kReportLength)
-        << app.LastError();
+        << app.LastFailure().detail;
     return s;
   }
 
@@ -32,17 +33,15 @@ struct Link {
 
 TEST(WindowsEmulatedTransport, AnswersArriveWithTheirReportIdAndFullLength) {
   Link link;
-  ASSERT_TRUE(link.app.Open(kVendorId, kProduct)) << link.app.LastError();
-  EXPECT_EQ(link.app.InputLength(), kReportLength);
-  EXPECT_EQ(link.app.OutputLength(), kReportLength);
+  ASSERT_TRUE(link.app.Open(kVendorId, kProduct)) << link.app.LastFailure().detail;
   link.device->SetRegister(60, 0x42);
 
-  // Many round trips reuse the same events and records.
+  // Many round trips reuse the same events and records; each moves whole 64-byte reports.
   for (int i = 0; i < 50; ++i) {
     const std::uint8_t s = link.AskRegister(60);
     Report answer;
     answer.fill(0xAA);
-    ASSERT_EQ(link.app.Read(answer), kReportLength) << link.app.LastError();
+    ASSERT_EQ(link.app.Read(answer), kReportLength) << link.app.LastFailure().detail;
     EXPECT_EQ(answer[0], 0);
     EXPECT_EQ(AcceptRegisterAnswer(answer, s), std::optional<std::uint8_t>(0x42));
   }
@@ -67,7 +66,7 @@ TEST(WindowsEmulatedTransport, LateAnswerWithinTheLimitIsRead) {
   ASSERT_TRUE(link.app.Open(kVendorId, kProduct));
   const std::uint8_t s = link.AskRegister(61);
   Report answer{};
-  ASSERT_EQ(link.app.Read(answer), kReportLength) << link.app.LastError();
+  ASSERT_EQ(link.app.Read(answer), kReportLength) << link.app.LastFailure().detail;
   EXPECT_TRUE(AcceptRegisterAnswer(answer, s));
 }
 
@@ -84,14 +83,14 @@ TEST(WindowsEmulatedTransport, TimeOutLeavesTheLinkUsable) {
   answer.fill(0xAA);
   EXPECT_EQ(link.app.Read(answer), 0u);
   EXPECT_TRUE(link.app.connected());
-  EXPECT_TRUE(link.app.IsOpen());
-  EXPECT_EQ(link.app.LastError(), "");
+  EXPECT_FALSE(link.app.Lost());
+  EXPECT_FALSE(link.app.LastFailure().failed());
   // The cancelled read left the caller's buffer alone.
   EXPECT_TRUE(std::all_of(answer.begin(), answer.end(), [](auto b) { return b == 0xAA; }));
 
   link.app.SetTimeouts(hid::kReadTimeoutMs, hid::kWriteTimeoutMs);
   const std::uint8_t s = link.AskRegister(60);
-  ASSERT_EQ(link.app.Read(answer), kReportLength) << link.app.LastError();
+  ASSERT_EQ(link.app.Read(answer), kReportLength) << link.app.LastFailure().detail;
   EXPECT_TRUE(AcceptRegisterAnswer(answer, s));
 }
 
@@ -102,12 +101,12 @@ TEST(WindowsEmulatedTransport, VanishedPeerKillsTheLink) {
   Report answer{};
   for (int i = 0; i < 2; ++i) {
     link.AskRegister(60);
-    ASSERT_EQ(link.app.Read(answer), kReportLength) << link.app.LastError();
+    ASSERT_EQ(link.app.Read(answer), kReportLength) << link.app.LastFailure().detail;
   }
   EXPECT_EQ(link.app.Read(answer), 0u);
   EXPECT_FALSE(link.app.connected());
-  EXPECT_FALSE(link.app.IsOpen());
-  EXPECT_NE(link.app.LastError(), "");
+  EXPECT_TRUE(link.app.Lost());
+  EXPECT_NE(link.app.LastFailure().detail, "");
 
   // Nothing touches the dead link any more.
   int traced = 0;

@@ -21,24 +21,23 @@ TEST(SetupApiBus, FindsNoAudioUnitAndSaysWhyOpenFails) {
   CHidApp app(*bus);
   EXPECT_FALSE(app.Open(kVendorId, 0x5028));
   EXPECT_FALSE(app.connected());
-  EXPECT_NE(app.LastError().find("1852:5028"), std::string::npos) << app.LastError();
+  EXPECT_NE(app.LastFailure().detail.find("1852:5028"), std::string::npos)
+      << app.LastFailure().detail;
 }
 
 TEST(SetupApiBus, OpenReportsWhatWentWrong) {
   const auto bus = MakeSystemBus();
-  OpenedInterface opened;
-  LinkFailure reason;
   const InterfaceInfo missing{"\\\\?\\hid#nothing#here", "\\\\?\\hid#nothing#here", 1, 2};
-  EXPECT_FALSE(bus->Open(missing, opened, reason));
-  EXPECT_EQ(opened.channel, nullptr);
-  EXPECT_EQ(reason.detail.rfind(missing.path + ": ", 0), 0u) << reason.detail;
+  const auto opened = bus->Open(missing);
+  ASSERT_FALSE(opened);
+  EXPECT_EQ(opened.error().detail.rfind(missing.path + ": ", 0), 0u) << opened.error().detail;
 
   // Whatever Wine offers (a virtual mouse and keyboard) either opens with lengths that fit or is
   // refused with a reason.
   for (const auto& info : bus->Enumerate()) {
-    OpenedInterface any;
-    LinkFailure why;
-    if (bus->Open(info, any, why)) {
+    auto result = bus->Open(info);
+    if (result) {
+      OpenedInterface& any = result.value();
       EXPECT_NE(any.channel, nullptr);
       EXPECT_LE(any.inputLength, kReportSize);
       EXPECT_LE(any.outputLength, kReportSize);
@@ -49,7 +48,7 @@ TEST(SetupApiBus, OpenReportsWhatWentWrong) {
         EXPECT_NE(r.status, IoStatus::Failed) << r.failure.detail;
       }
     } else {
-      EXPECT_FALSE(why.detail.empty()) << info.path;
+      EXPECT_FALSE(result.error().detail.empty()) << info.path;
     }
   }
 }
