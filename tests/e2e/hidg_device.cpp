@@ -239,8 +239,9 @@ class Server {
     };
     const std::string node = e2e::WaitForNode(uevents_, hostNodes, kNodeWait);
     if (node.empty()) {
-      error = "the host made no hidraw node for every interface of the unit on " +
-              std::string("its controller (are dummy_hcd and usbhid loaded?)");
+      error =
+          "the host made no hidraw node for some interface of the unit (are dummy_hcd and "
+          "usbhid loaded?)";
       return false;
     }
     e2e::Announce(options_, node);
@@ -268,12 +269,15 @@ class Server {
       if (fds[0].revents != 0) break;
       if (!hidg_.valid()) continue;
       const bool writable = (fds[1].revents & POLLOUT) != 0;
+      // The host has fetched every answer: the controller holds none, none waits here.
+      const bool fetched = writable && waiting_.empty();
       if (writable && !waiting_.empty()) SendWaiting();
       if ((fds[1].revents & POLLIN) != 0) Receive();
       // The unit goes once the host has fetched its last answer (or has not for a while).
-      if (unplugging_ && ((waiting_.empty() && writable) || Clock::now() >= unplugBy_)) {
+      if (unplugging_ && ((fetched && waiting_.empty()) || Clock::now() >= unplugBy_)) {
         gadget_.Unplug();
         hidg_.reset();
+        unplugging_ = false;
         std::fprintf(stderr, "%s: unplugged at %.2f\n", kProgram, e2e::Uptime());
       }
     }
