@@ -1,27 +1,31 @@
 #!/usr/bin/env bash
 # End-to-end test through a real Linux kernel: boots Debian's kernel in qemu (TCG, no KVM
-# needed) with an initramfs that holds busybox, the kernel's HID modules, the command-line
-# program and the uhid front end of the emulated device, and runs the scenarios of
-# tests/e2e/init.sh there: the program finds the device through hidraw as it would find the
-# real unit.
+# needed) with an initramfs that holds busybox, the kernel's HID and USB modules, the
+# command-line program and the two front ends of the emulated device, and runs the scenarios of
+# tests/e2e/init.sh there in two stages: units made through uhid, then units that are USB
+# gadgets on dummy_hcd, enumerated by the kernel's USB stack and bound by usbhid. Either way the
+# program finds the unit through hidraw as it would find the real one.
 #
-#   scripts/e2e-vm.sh [--build-dir DIR] [--cli PATH] [--uhid-device PATH] [--image PATH]
-#                     [--cache DIR]
+#   scripts/e2e-vm.sh [--build-dir DIR] [--cli PATH] [--uhid-device PATH] [--hidg-device PATH]
+#                     [--image PATH] [--cache DIR]
 #
 # --build-dir (default build/default) supplies the other paths' defaults: DIR/app/
-# quarnel-fwupdate-cli, DIR/tests/e2e/quarnel-uhid-device and DIR/e2e-cache, where the kernel
-# package is kept between runs (about 70 MB, fetched once with apt-get download). --image is
-# the image compiled into the program (default resources/firmware.bin).
+# quarnel-fwupdate-cli, DIR/tests/e2e/quarnel-uhid-device, DIR/tests/e2e/quarnel-hidg-device
+# and DIR/e2e-cache, where the kernel package is kept between runs (about 70 MB, fetched once
+# with apt-get download). --image is the image compiled into the program (default
+# resources/firmware.bin).
 #
-# Prints one line per scenario and "N passed, M failed"; exits 0 when all passed, 1 when any
-# failed or the machine gave no verdict, 77 when qemu cannot run here (except under CI, which
-# must not skip). The guest's whole console output is kept in the cache as last-serial.log.
+# Prints one line per scenario, the clean update's time through each stack, and "N passed, M
+# failed"; exits 0 when all passed, 1 when any failed or the machine gave no verdict, 77 when
+# qemu cannot run here (except under CI, which must not skip). The guest's whole console output
+# is kept in the cache as last-serial.log.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/default"
 cli=""
 uhid=""
+hidg=""
 cache=""
 image="$root/resources/firmware.bin"
 while [ $# -gt 0 ]; do
@@ -29,14 +33,16 @@ while [ $# -gt 0 ]; do
     --build-dir) build=$2; shift 2 ;;
     --cli) cli=$2; shift 2 ;;
     --uhid-device) uhid=$2; shift 2 ;;
+    --hidg-device) hidg=$2; shift 2 ;;
     --image) image=$2; shift 2 ;;
     --cache) cache=$2; shift 2 ;;
-    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "e2e: unknown argument '$1' (see --help)" >&2; exit 64 ;;
   esac
 done
 cli=${cli:-$build/app/quarnel-fwupdate-cli}
 uhid=${uhid:-$build/tests/e2e/quarnel-uhid-device}
+hidg=${hidg:-$build/tests/e2e/quarnel-hidg-device}
 cache=${cache:-$build/e2e-cache}
 # Relative paths are taken from where the script was started; later steps change directory.
 mkdir -p "$build" "$cache"
@@ -44,6 +50,7 @@ absolute() { case "$1" in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
 build=$(absolute "$build")
 cli=$(absolute "$cli")
 uhid=$(absolute "$uhid")
+hidg=$(absolute "$hidg")
 cache=$(absolute "$cache")
 image=$(absolute "$image")
 
@@ -58,7 +65,7 @@ skip() {
 }
 
 [ "$(uname -s)" = Linux ] && [ "$(uname -m)" = x86_64 ] || skip "needs an x86-64 Linux host"
-for f in "$cli" "$uhid" "$image" "$root/tests/e2e/init.sh"; do
+for f in "$cli" "$uhid" "$hidg" "$image" "$root/tests/e2e/init.sh"; do
   [ -f "$f" ] || die "$f is missing (build first: cmake --build --preset default)"
 done
 
@@ -116,27 +123,53 @@ fi
 [ -n "$deb" ] || skip "no Debian kernel package could be had (apt-get download ${pkg:-linux-image-amd64})"
 
 kernel="$deb.d"
-modules=(hid hid-generic uhid)  # loaded in this order: the package has no modules.dep
-if [ ! -f "$kernel/vmlinuz" ] || [ ! -f "$kernel/uhid.ko" ]; then
+# The modules the guest loads, in this order (the package has no modules.dep; the order is
+# checked against each module's own list of what it needs below): HID and uhid for the first
+# stage; for the second the USB core, the gadget framework with configfs and its HID function,
+# dummy_hcd (a USB device controller wired to a host controller) and usbhid.
+modules=(drivers/hid/hid drivers/hid/hid-generic drivers/hid/uhid
+         drivers/usb/common/usb-common drivers/usb/core/usbcore drivers/usb/gadget/udc/udc-core
+         fs/configfs/configfs drivers/usb/gadget/libcomposite
+         drivers/usb/gadget/function/usb_f_hid drivers/usb/gadget/udc/dummy_hcd
+         drivers/hid/usbhid/usbhid)
+names=()
+for m in "${modules[@]}"; do names+=("$(basename "$m")"); done
+unpacked=1
+for n in "${names[@]}"; do [ -f "$kernel/$n.ko" ] || unpacked=0; done
+if [ ! -f "$kernel/vmlinuz" ] || [ "$unpacked" = 0 ]; then
   rm -rf "$kernel" "$kernel.tmp"
   mkdir -p "$kernel.tmp"
+  patterns=()
+  for m in "${modules[@]}"; do patterns+=("*/kernel/$m.ko*"); done
   dpkg-deb --fsys-tarfile "$deb" |
-    tar -x -C "$kernel.tmp" --wildcards './boot/vmlinuz-*' '*/drivers/hid/hid.ko*' \
-      '*/drivers/hid/hid-generic.ko*' '*/drivers/hid/uhid.ko*' ||
+    tar -x -C "$kernel.tmp" --wildcards './boot/vmlinuz-*' "${patterns[@]}" ||
     die "cannot unpack $deb"
   mkdir -p "$kernel"
   cp "$kernel.tmp"/boot/vmlinuz-* "$kernel/vmlinuz" || die "no kernel image in $deb"
   for m in "${modules[@]}"; do
-    found=$(find "$kernel.tmp" -path "*/drivers/hid/$m.ko*" | head -n 1)
+    n=$(basename "$m")
+    found=$(find "$kernel.tmp" -path "*/kernel/$m.ko*" | head -n 1)
     case "$found" in
-      *.ko) cp "$found" "$kernel/$m.ko" ;;
-      *.ko.xz) xz -dc "$found" >"$kernel/$m.ko" || "$busybox" xzcat "$found" >"$kernel/$m.ko" ;;
-      *.ko.zst) zstd -dcq "$found" >"$kernel/$m.ko" ;;
-      *) die "no $m module in $deb" ;;
+      *.ko) cp "$found" "$kernel/$n.ko" ;;
+      *.ko.xz) xz -dc "$found" >"$kernel/$n.ko" || "$busybox" xzcat "$found" >"$kernel/$n.ko" ;;
+      *.ko.zst) zstd -dcq "$found" >"$kernel/$n.ko" ;;
+      *) die "no $n module in $deb" ;;
     esac || die "cannot unpack $found"
   done
   rm -rf "$kernel.tmp"
 fi
+# Every module comes after the modules it needs (its "depends=" entry).
+loaded=" "
+for n in "${names[@]}"; do
+  needs=$(tr '\0' '\n' <"$kernel/$n.ko" | sed -n 's/^depends=//p' | head -n 1 | tr ',' ' ')
+  for d in $needs; do
+    case "$loaded" in
+      *" $d "*) ;;
+      *) die "module $n needs $d, which is not loaded before it (update the list in $0)" ;;
+    esac
+  done
+  loaded="$loaded$n "
+done
 
 # --- The initramfs.
 work=$(mktemp -d)
@@ -144,13 +177,17 @@ trap 'rm -rf "$work"' EXIT
 rootfs="$work/root"
 mkdir -p "$rootfs"/{bin,lib/modules,proc,sys,dev,tmp}
 cp "$busybox" "$rootfs/bin/busybox"
-for m in "${modules[@]}"; do cp "$kernel/$m.ko" "$rootfs/lib/modules/"; done
+for n in "${names[@]}"; do cp "$kernel/$n.ko" "$rootfs/lib/modules/"; done
+printf '%s\n' "${names[@]}" >"$rootfs/lib/modules/order"
 cp "$root/tests/e2e/init.sh" "$rootfs/init"
 cp "$image" "$rootfs/firmware.bin"
 cp "$uhid" "$rootfs/bin/quarnel-uhid-device"
+cp "$hidg" "$rootfs/bin/quarnel-hidg-device"
 cp "$cli" "$rootfs/bin/quarnel-fwupdate-cli"
 chmod 755 "$rootfs/init" "$rootfs/bin/"*
-ldd "$uhid" >/dev/null 2>&1 && die "$uhid is not linked statically"
+for f in "$uhid" "$hidg"; do
+  ldd "$f" >/dev/null 2>&1 && die "$f is not linked statically"
+done
 # The program with the libraries it loads, at the paths it looks for them.
 libs=$(ldd "$cli" | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }') ||
   die "ldd $cli failed"
@@ -183,6 +220,8 @@ if [ -z "$verdict" ]; then
 fi
 counts=${verdict#E2E-DONE }
 say "done in ${elapsed}s (console output: $log)"
+# The figures once more, together.
+tr -d '\r' <"$log" | grep -ao 'E2E TIME .*' | sed 's/^E2E TIME /e2e: /'
 echo "$counts"
 case "$counts" in
   *" 0 failed") exit 0 ;;

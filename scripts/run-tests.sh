@@ -31,7 +31,8 @@ run_preset() {
     ctest --preset "$preset" -LE e2e
 }
 
-# The program against the emulated device behind a real kernel's uhid and hidraw, in qemu.
+# The program against the emulated device behind a real kernel, in qemu: through uhid and hidraw,
+# then as a USB gadget on dummy_hcd through usbhid and hidraw.
 # Exit code 77: qemu cannot run here (never under CI, which installs it).
 e2e_vm() {
   bash scripts/e2e-vm.sh --build-dir build/default

@@ -1,8 +1,10 @@
 #!/bin/busybox sh
 # /init of the end-to-end test's virtual machine (packed by scripts/e2e-vm.sh): loads the HID
-# modules, then runs each scenario against devices made through uhid. Everything the host
-# reads starts with "E2E": "E2E PASS name", "E2E FAIL name: why", "E2E | detail", and at the
-# end "E2E-DONE N passed, M failed".
+# and USB modules, then runs each scenario in two stages: against devices made through uhid,
+# then against USB gadgets on dummy_hcd, which the kernel's USB stack enumerates and usbhid
+# binds (their names start with "usb:"). Everything the host reads starts with "E2E":
+# "E2E PASS name", "E2E FAIL name: why", "E2E | detail", "E2E TIME figure", and at the end
+# "E2E-DONE N passed, M failed".
 
 /bin/busybox mkdir -p /proc /sys /dev /tmp /sbin /usr/bin /usr/sbin
 /bin/busybox --install -s
@@ -17,9 +19,12 @@ echo
 
 CLI=/bin/quarnel-fwupdate-cli
 UHID=/bin/quarnel-uhid-device
+HIDG=/bin/quarnel-hidg-device
+DEVICE=$UHID  # the front end of the current stage
 IMAGE=/firmware.bin
 IMAGE_SIZE=$(wc -c <"$IMAGE")
 DEFAULT_TIMEOUT=20
+STACK=uhid  # the stack of the current stage, for the figures
 CLI_TIMEOUT=$DEFAULT_TIMEOUT
 FORMAL="Ver. 23.07.0110.0001  2014-01-20.[0]  (Formal Release)"
 BETA="Ver. 23.07.0110.0001  2014-01-20.[0]  (BETA Release)"
@@ -37,14 +42,20 @@ finish() {
   poweroff -f
 }
 
-for m in hid hid-generic uhid; do
-  if ! insmod "/lib/modules/$m.ko" 2>/tmp/insmod.err; then
+# In the order e2e-vm.sh wrote, each after the modules it needs. dummy_hcd makes one device
+# controller wired to one host controller: one USB unit at a time.
+while read -r m; do
+  params=""
+  [ "$m" = dummy_hcd ] && params="num=1"
+  # shellcheck disable=SC2086
+  if ! insmod "/lib/modules/$m.ko" $params 2>/tmp/insmod.err; then
     say "FAIL modules: cannot load $m.ko"
     detail /tmp/insmod.err
     failed=$((failed + 1))
     finish
   fi
-done
+done </lib/modules/order
+mount -t configfs configfs /sys/kernel/config
 
 # start_device NAME OPTION...: makes a device and waits until its hidraw node exists; the node
 # goes to $node. NAME names its files: /tmp/NAME.err (its messages), /tmp/NAME.bin (its EEPROM
@@ -54,7 +65,7 @@ start_device() {
   shift
   rm -f "/tmp/$name.ready"
   mkfifo "/tmp/$name.ready"
-  "$UHID" --ready="/tmp/$name.ready" "$@" 2>"/tmp/$name.err" &
+  "$DEVICE" --ready="/tmp/$name.ready" "$@" 2>"/tmp/$name.err" &
   devices="$devices $!:$name"
   node=$(timeout 20 cat "/tmp/$name.ready")
   case "$node" in
@@ -112,6 +123,7 @@ eeprom_untouched() {
 }
 
 uptime() { cut -d ' ' -f 1 /proc/uptime; }
+seconds_since() { echo "$(uptime) $1" | awk '{ printf "%.1f", $1 - $2 }'; }
 
 scenario() {  # scenario NAME FUNCTION
   why=""
@@ -127,7 +139,7 @@ scenario() {  # scenario NAME FUNCTION
   done
   if [ "$ok" -eq 1 ]; then
     passed=$((passed + 1))
-    say "PASS $1 ($(echo "$(uptime) $began" | awk '{ printf "%.1f s", $1 - $2 }'))"
+    say "PASS $1 ($(seconds_since "$began") s)"
   else
     failed=$((failed + 1))
     say "FAIL $1: $reason"
@@ -140,13 +152,26 @@ scenario() {  # scenario NAME FUNCTION
   rm -f /tmp/*.err /tmp/*.bin /tmp/*.ready /tmp/cli.out
 }
 
-# A full update of one product; the EEPROM holds the image afterwards.
+# A full update of one product; the EEPROM holds the image afterwards. The update's time goes
+# out beside the floor of the write phase's pauses (4 ms after each chunk): a figure, not a test.
 update_ok() {  # update_ok PID
   start_device "d$1" --pid="$1" --dump="/tmp/d$1.bin" || return 1
+  t0=$(uptime)
   cli update
+  took=$(seconds_since "$t0")
   expect_cli 0 "FW UPDATE OK!" || return 1
+  chunks=$((IMAGE_SIZE / 8))
+  [ "$1" = 2004 ] && chunks=$((IMAGE_SIZE / 16))
+  { [ "$1" = 7029 ] || [ "$1" = 2004 ]; } && say "TIME $STACK: clean update of 1852:$1 took $took s; pause floor $chunks x 4 ms = $(echo "$chunks" | awk '{ printf "%.1f", $1 * 0.004 }') s"
   stop_device "d$1" || return 1
-  eeprom_holds_image "d$1"
+  eeprom_holds_image "d$1" || return 1
+  unit_saw_whole_reports "d$1"
+}
+
+# Each write of the program reached the unit as one whole report (over USB a write longer than
+# the report arrives as a second, short transfer).
+unit_saw_whole_reports() {
+  ! grep -q "not one report" "/tmp/$1.err" || { why=$(grep "not one report" "/tmp/$1.err"); return 1; }
 }
 update_5028() { update_ok 5028; }
 update_7030() { update_ok 7030; }
@@ -347,4 +372,92 @@ cli_device() {
 scenario "cli verify" cli_verify
 scenario "cli backup and restore" cli_backup
 scenario "cli --device with two units" cli_device
+
+# Units as they come from the field.
+
+# One unit with two HID interfaces, as USB audio interfaces have: the volume keys'
+# consumer-control interface (a 1-byte input report, no output report) comes first, then the
+# update interface, both with the unit's IDs and serial. It is one unit: update and version
+# find the update interface without --device.
+composite_unit() {  # composite_unit PID
+  start_device comp --pid="$1" --composite --dump=/tmp/comp.bin || return 1
+  cli update
+  expect_cli 0 "FW UPDATE OK!" || return 1
+  cli version
+  expect_cli 0 "$FORMAL" || return 1
+  stop_device comp || return 1
+  eeprom_holds_image comp || return 1
+  unit_saw_whole_reports comp
+}
+
+# Reports too short for the framing's requests (the report-ID byte counted, a standard-framing
+# unit needs 17-byte output reports, an alternate-framing one 23): the unit is not usable and
+# is sent nothing.
+short_reports() {  # short_reports PID BYTES
+  start_device short --pid="$1" --report-bytes="$2" --dump=/tmp/short.bin || return 1
+  CLI_TIMEOUT=2
+  cli update
+  CLI_TIMEOUT=$DEFAULT_TIMEOUT
+  expect_cli 2 "Fail to connect device!" || return 1
+  stop_device short || return 1
+  grep -q "served 0 requests" /tmp/short.err ||
+    { why="the unit was sent requests: $(tail -n 1 /tmp/short.err)"; return 1; }
+  eeprom_untouched short
+}
+short_reports_2004() { short_reports 2004 20; }
+composite_7029() { composite_unit 7029; }
+# Over USB the alternate framing, whose update takes half as long.
+composite_2004() { composite_unit 2004; }
+short_reports_7029() { short_reports 7029 12; }
+
+scenario "composite unit 7029, update and version without --device" composite_7029
+scenario "20-byte reports too short for 2004" short_reports_2004
+
+# --- The second stage: every unit a USB gadget on dummy_hcd, reached through usbhid.
+DEVICE=$HIDG
+STACK=usbhid
+
+# The unit is unplugged (its gadget unbound) in the middle of the write: the run ends with 3
+# within 3 s of the unplug, the EEPROM partly written.
+usb_unplugged_mid_write() {
+  start_device unplug --pid=7029 --fault=vanish-after:700 --dump=/tmp/unplug.bin || return 1
+  CLI_TIMEOUT=120
+  cli update
+  ended=$(uptime)
+  CLI_TIMEOUT=$DEFAULT_TIMEOUT
+  [ "$rc" -eq 3 ] || { why="exit code $rc, wanted 3 (last line: $last)"; return 1; }
+  unplugged=$(sed -n 's/.*unplugged at //p' /tmp/unplug.err)
+  [ -n "$unplugged" ] || { why="the unit was never unplugged"; return 1; }
+  took=$(echo "$ended $unplugged" | awk '{ printf "%.1f", $1 - $2 }')
+  echo "$took" | awk '{ exit !($1 < 3) }' ||
+    { why="the run ended $took s after the unplug, wanted under 3 s"; return 1; }
+  say "| the run ended $took s after the unplug"
+  stop_device unplug || return 1
+  if head -c "$IMAGE_SIZE" /tmp/unplug.bin | cmp -s - "$IMAGE"; then
+    why="the EEPROM holds the whole image although the unit left half-way"
+    return 1
+  fi
+}
+
+# verify and backup of a unit that holds the image, one connection after the other.
+usb_verify_backup() {
+  start_device vb --pid=2004 --eeprom="$IMAGE" --dump=/tmp/vb.bin || return 1
+  cli verify
+  expect_cli 0 "EEPROM matches the image" || return 1
+  rm -f /tmp/usb-backup.img
+  cli backup /tmp/usb-backup.img
+  expect_cli 0 "Saved 16384 bytes to /tmp/usb-backup.img" || return 1
+  stop_device vb || return 1
+  cmp -s /tmp/vb.bin /tmp/usb-backup.img ||
+    { why="the backup differs from the EEPROM: $(cmp /tmp/vb.bin /tmp/usb-backup.img 2>&1)"; rm -f /tmp/usb-backup.img; return 1; }
+  rm -f /tmp/usb-backup.img
+  unit_saw_whole_reports vb
+}
+
+scenario "usb: update 7029" update_7029
+scenario "usb: update 2004" update_2004
+scenario "usb: composite unit 2004, update and version without --device" composite_2004
+scenario "usb: unplugged in the middle of the write" usb_unplugged_mid_write
+scenario "usb: 12-byte reports too short for 7029" short_reports_7029
+scenario "usb: verify and backup" usb_verify_backup
 finish

@@ -4,20 +4,19 @@
 //
 //   quarnel-uhid-device --pid=HEX [--fault=KIND[:N]]... [--register=N:V]... [--dump=FILE]
 //                       [--eeprom=FILE] [--ready=FILE] [--report-bytes=N] [--unserved]
+//                       [--composite]
 //
-// The EEPROM starts erased, or with the --eeprom file's bytes. It runs until SIGTERM or SIGINT,
-// then destroys the device, writes the EEPROM to the --dump file and exits 0. Once the device's
-// hidraw node exists, its path goes to the --ready file (a FIFO suits a shell that waits for it),
-// or "error: ..." when the device could not be made.
+// The EEPROM starts erased, or with the --eeprom file's bytes. --composite makes a unit of two
+// HID interfaces with the same IDs and unique ID, as USB audio interfaces have: a
+// consumer-control interface (phys .../input0) enumerated first, then the update interface
+// (.../input1). It runs until SIGTERM or SIGINT, then destroys the device, writes the EEPROM to
+// the --dump file and exits 0. Once the update interface's hidraw node exists, its path goes to
+// the --ready file (a FIFO suits a shell that waits for it), or "error: ..." when the device
+// could not be made.
 #include <fcntl.h>
 #include <linux/input.h>
-#include <linux/netlink.h>
 #include <linux/uhid.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,81 +24,65 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <optional>
+#include <set>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "emulated/Descriptor.h"
-#include "emulated/EmulatedDevice.h"
 #include "engine/Products.h"
-#include "tests/e2e/UhidFrontEnd.h"
+#include "tests/e2e/FrontEnd.h"
+#include "tests/e2e/UnitHost.h"
 
 namespace {
 
-using quarnel::e2e::UhidOptions;
+using quarnel::e2e::Errno;
+using quarnel::e2e::UnitOptions;
+namespace e2e = quarnel::e2e;
 namespace emulated = quarnel::emulated;
-namespace fs = std::filesystem;
 
 constexpr auto kNodeWait = std::chrono::seconds(10);
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-std::string Errno(const std::string& what) {
-  return what + ": " + std::strerror(errno);
-}
 
 // Into a zero-filled field of `size` bytes, keeping a terminating zero.
 void CopyString(std::uint8_t* to, std::size_t size, const std::string& from) {
   std::memcpy(to, from.data(), std::min(from.size(), size - 1));
 }
 
-// One virtual HID device; destroyed with the object.
+// One virtual HID device, one interface of the unit; destroyed with the object.
 class UhidDevice {
  public:
-  explicit UhidDevice(const UhidOptions& options) : options_(options) {}
+  UhidDevice(std::uint16_t productId, std::string uniq, unsigned interface,
+             std::vector<std::uint8_t> descriptor)
+      : productId_(productId),
+        uniq_(std::move(uniq)),
+        interface_(interface),
+        descriptor_(std::move(descriptor)) {}
   ~UhidDevice() { Destroy(); }
   UhidDevice(const UhidDevice&) = delete;
   UhidDevice& operator=(const UhidDevice&) = delete;
 
   int fd() const { return fd_.get(); }
   bool alive() const { return created_; }
-  const std::string& uniq() const { return uniq_; }
+  unsigned interface() const { return interface_; }
 
   bool Create(std::string& error) {
-    if (fd_.get() < 0) {
+    if (!fd_.valid()) {
       error = Errno("cannot open /dev/uhid");
       return false;
     }
-    uniq_ = "e2e-" + std::to_string(::getpid());
-    // Vendor-defined, without report IDs: the layout the real unit has (or a wider one).
-    const auto bytes = static_cast<std::uint8_t>(options_.reportBytes);
-    const auto descriptor = quarnel::emulated::VendorDescriptor(bytes, bytes);
     uhid_event ev{};
     ev.type = UHID_CREATE2;
     CopyString(ev.u.create2.name, sizeof ev.u.create2.name, "Emulated audio interface (uhid)");
-    CopyString(ev.u.create2.phys, sizeof ev.u.create2.phys, "uhid-" + uniq_ + "/input0");
+    CopyString(ev.u.create2.phys, sizeof ev.u.create2.phys,
+               "uhid-" + uniq_ + "/input" + std::to_string(interface_));
     CopyString(ev.u.create2.uniq, sizeof ev.u.create2.uniq, uniq_);
-    ev.u.create2.rd_size = static_cast<std::uint16_t>(descriptor.size());
+    ev.u.create2.rd_size = static_cast<std::uint16_t>(descriptor_.size());
     ev.u.create2.bus = BUS_USB;
     ev.u.create2.vendor = quarnel::kVendorId;
-    ev.u.create2.product = options_.productId;
+    ev.u.create2.product = productId_;
     ev.u.create2.version = 0x0100;
-    std::memcpy(ev.u.create2.rd_data, descriptor.data(), descriptor.size());
+    std::memcpy(ev.u.create2.rd_data, descriptor_.data(), descriptor_.size());
     if (!Send(ev, error)) return false;
     created_ = true;
     return true;
@@ -164,89 +147,49 @@ class UhidDevice {
     return true;
   }
 
-  const UhidOptions& options_;
-  UniqueFd fd_{::open("/dev/uhid", O_RDWR | O_CLOEXEC)};
+  const std::uint16_t productId_;
+  const std::string uniq_;
+  const unsigned interface_;
+  const std::vector<std::uint8_t> descriptor_;
+  quarnel::UniqueFd fd_{::open("/dev/uhid", O_RDWR | O_CLOEXEC)};
   bool created_ = false;
-  std::string uniq_;
 };
-
-// The hidraw node of the HID device whose unique ID is `uniq`, or empty.
-std::string FindHidrawNode(const std::string& uniq) {
-  const std::string wanted = "HID_UNIQ=" + uniq;
-  std::error_code ec;
-  for (fs::directory_iterator it("/sys/class/hidraw", ec), end; !ec && it != end;
-       it.increment(ec)) {
-    std::ifstream uevent(it->path() / "device" / "uevent");
-    for (std::string line; std::getline(uevent, line);)
-      if (line == wanted) return "/dev/" + it->path().filename().string();
-  }
-  return {};
-}
-
-// Announces the node (or why there is none) to whoever waits on the --ready file, once: no one
-// reads a FIFO twice.
-void Announce(const UhidOptions& options, const std::string& line) {
-  static bool announced = false;
-  if (std::exchange(announced, true)) return;
-  if (options.readyPath.empty()) {
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-    return;
-  }
-  std::ofstream ready(options.readyPath);
-  ready << line << '\n';
-}
-
-bool LoadEeprom(const std::string& path, emulated::Device& device, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot open " + path;
-    return false;
-  }
-  const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                        std::istreambuf_iterator<char>());
-  if (bytes.size() > quarnel::kEepromSize) {
-    error = path + " is larger than the EEPROM";
-    return false;
-  }
-  device.SetEeprom(0, bytes);
-  return true;
-}
-
-bool WriteDump(const std::string& path, const emulated::Device& device, std::string& error) {
-  const auto eeprom = device.Eeprom();
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(eeprom.data()),
-            static_cast<std::streamsize>(eeprom.size()));
-  out.close();
-  if (!out) {
-    error = "cannot write " + path;
-    return false;
-  }
-  return true;
-}
-
-void SleepUs(std::uint64_t us) {
-  timespec t{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000L};
-  while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
-  }
-}
 
 class Server {
  public:
-  Server(const UhidOptions& options, emulated::Device& device, UhidDevice& uhid)
-      : options_(options), device_(device), uhid_(uhid) {}
+  Server(const UnitOptions& options, emulated::Device& device)
+      : options_(options), device_(device) {
+    const std::string uniq = "e2e-" + std::to_string(::getpid());
+    if (options.composite)
+      keys_.emplace(options.productId, uniq, 0, e2e::ConsumerControlDescriptor());
+    unit_.emplace(options.productId, uniq, options.composite ? 1 : 0,
+                  e2e::UpdateDescriptor(options.reportBytes));
+  }
 
-  // Serves until a signal arrives on `signals`; false when the uhid node failed.
-  bool Run(int signals, int uevents, std::string& error) {
+  // Serves until a signal arrives on `signals`; false when a uhid node failed.
+  bool Run(int signals, std::string& error) {
+    if (!uevents_.Open(error)) return false;
     const auto deadline = std::chrono::steady_clock::now() + kNodeWait;
-    std::string node = FindHidrawNode(uhid_.uniq());
-    if (!node.empty()) Announce(options_, node);
+    std::string node;
     for (;;) {
-      pollfd fds[3] = {{signals, POLLIN, 0}, {uhid_.fd(), POLLIN, 0}, {uevents, POLLIN, 0}};
+      // The interfaces are made one after the other, each once the one before has its node,
+      // so that they are numbered in their order.
+      if (node.empty()) {
+        node = NextInterface(error);
+        if (!error.empty()) return false;
+        if (!node.empty()) e2e::Announce(options_, node);
+      }
+      std::vector<pollfd> fds = {{signals, POLLIN, 0}};
+      std::vector<UhidDevice*> polled;
+      for (UhidDevice* d : {keys_ ? &*keys_ : nullptr, &*unit_}) {
+        if (d == nullptr || !d->alive()) continue;
+        fds.push_back({d->fd(), POLLIN, 0});
+        polled.push_back(d);
+      }
       // Until the node shows, its uevent is awaited, but not for ever.
       int timeoutMs = -1;
       if (node.empty()) {
+        fds.push_back({uevents_.fd(), POLLIN, 0});
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
@@ -255,34 +198,47 @@ class Server {
         }
         timeoutMs = static_cast<int>(left.count());
       }
-      const nfds_t count = node.empty() ? 3 : uhid_.alive() ? 2 : 1;
-      if (::poll(fds, count, timeoutMs) < 0) {
+      if (::poll(fds.data(), fds.size(), timeoutMs) < 0) {
         if (errno == EINTR) continue;
         error = Errno("poll");
         return false;
       }
       if (fds[0].revents != 0) return true;
-      if (count > 1 && fds[1].revents != 0 && !HandleEvent(error)) return false;
-      if (count > 2 && fds[2].revents != 0) {
-        char message[4096];
-        while (::recv(uevents, message, sizeof message, MSG_DONTWAIT) > 0) {
-        }
-        node = FindHidrawNode(uhid_.uniq());
-        if (!node.empty()) Announce(options_, node);
-      }
+      for (std::size_t i = 0; i < polled.size(); ++i)
+        if (fds[i + 1].revents != 0 && polled[i]->alive() && !HandleEvent(*polled[i], error))
+          return false;
+      if (node.empty() && fds.back().revents != 0) uevents_.Drain();
     }
   }
 
  private:
-  bool HandleEvent(std::string& error) {
+  // Makes the next interface when the one before has its node; the update interface's node
+  // once every interface has one, empty before.
+  std::string NextInterface(std::string& error) {
+    for (UhidDevice* d : {keys_ ? &*keys_ : nullptr, &*unit_}) {
+      if (d == nullptr) continue;
+      if (!made_.contains(d->interface())) {
+        if (!d->Create(error)) return {};
+        made_.insert(d->interface());
+      }
+      const std::string node =
+          e2e::FindHidrawNode("e2e-" + std::to_string(::getpid()), d->interface());
+      if (node.empty()) return {};
+      if (d == &*unit_) return node;
+    }
+    return {};
+  }
+
+  bool HandleEvent(UhidDevice& from, std::string& error) {
     uhid_event ev{};
-    if (!uhid_.Receive(ev, error)) return false;
+    if (!from.Receive(ev, error)) return false;
     switch (ev.type) {
       case UHID_OUTPUT:
-        return HandleOutput(ev.u.output, error);
+        // The consumer-control interface has no output report to take.
+        return &from != &*unit_ || HandleOutput(ev.u.output, error);
       case UHID_GET_REPORT:
       case UHID_SET_REPORT:
-        uhid_.RefuseReportRequest(ev);
+        from.RefuseReportRequest(ev);
         return true;
       default:  // start, stop, open, close: nothing to do
         return true;
@@ -292,83 +248,43 @@ class Server {
   bool HandleOutput(const uhid_output_req& output, std::string& error) {
     if (!options_.serve) return true;
     const std::size_t size = std::min<std::size_t>(output.size, sizeof output.data);
-    const auto request = quarnel::e2e::ModelRequest(std::span(output.data, size));
+    const auto request = e2e::ModelRequest(std::span(output.data, size));
     if (!request) {
       std::fprintf(stderr, "quarnel-uhid-device: ignored an output report of %zu bytes\n", size);
       return true;
     }
-    const auto outcome = device_.Serve(*request);
-    if (outcome.delayMs != 0 || outcome.delayUs != 0)
-      SleepUs(std::uint64_t{outcome.delayMs} * 1000 + outcome.delayUs);
+    const auto outcome = e2e::Serve(device_, *request);
     for (const auto& answer : outcome.answers)
-      if (!uhid_.SendInput(quarnel::e2e::InputReport(answer, options_.reportBytes), error))
-        return false;
-    if (outcome.vanish) uhid_.Destroy();
+      if (!unit_->SendInput(e2e::InputReport(answer, options_.reportBytes), error)) return false;
+    // Unplugged: every interface of the unit goes.
+    if (outcome.vanish) {
+      unit_->Destroy();
+      if (keys_) keys_->Destroy();
+    }
     return true;
   }
 
-  const UhidOptions& options_;
+  const UnitOptions& options_;
   emulated::Device& device_;
-  UhidDevice& uhid_;
+  e2e::UeventSocket uevents_;
+  std::optional<UhidDevice> keys_;  // the consumer-control interface of a composite unit
+  std::optional<UhidDevice> unit_;  // the update interface
+  std::set<unsigned> made_;
 };
-
-int Fail(const UhidOptions& options, const std::string& error) {
-  std::fprintf(stderr, "quarnel-uhid-device: %s\n", error.c_str());
-  Announce(options, "error: " + error);
-  return 1;
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  UhidOptions options;
-  std::string error;
-  if (!quarnel::e2e::ParseUhidOptions(args, options, error)) {
-    std::fprintf(stderr,
-                 "quarnel-uhid-device: %s\n"
-                 "usage: quarnel-uhid-device --pid=HEX [--fault=KIND[:N]]... "
-                 "[--register=N:V]... [--dump=FILE] [--eeprom=FILE] [--ready=FILE] "
-                 "[--report-bytes=N] [--unserved]\n",
-                 error.c_str());
-    Announce(options, "error: " + error);
-    return 64;
-  }
-
-  // Signals are taken as events, so that the device is destroyed and the dump written in order.
-  sigset_t stop;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGTERM);
-  sigaddset(&stop, SIGINT);
-  if (::sigprocmask(SIG_BLOCK, &stop, nullptr) != 0) return Fail(options, Errno("sigprocmask"));
-  const UniqueFd signals(::signalfd(-1, &stop, SFD_CLOEXEC));
-  if (signals.get() < 0) return Fail(options, Errno("signalfd"));
-
-  // Kernel uevents tell when the hidraw node has been made.
-  const UniqueFd uevents(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT));
-  sockaddr_nl address{};
-  address.nl_family = AF_NETLINK;
-  address.nl_groups = 1;
-  if (uevents.get() < 0 ||
-      ::bind(uevents.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-    return Fail(options, Errno("kernel uevent socket"));
-
-  emulated::Device device(options.productId, options.faults);
-  for (const auto& [reg, value] : options.registers) device.SetRegister(reg, value);
-  if (!options.eepromPath.empty() && !LoadEeprom(options.eepromPath, device, error))
-    return Fail(options, error);
-
-  bool served = false;
-  {
-    UhidDevice uhid(options);
-    if (!uhid.Create(error)) return Fail(options, error);
-    Server server(options, device, uhid);
-    served = server.Run(signals.get(), uevents.get(), error);
-  }
-  if (!served) return Fail(options, error);
-  if (!options.dumpPath.empty() && !WriteDump(options.dumpPath, device, error))
-    return Fail(options, error);
-  std::fprintf(stderr, "quarnel-uhid-device: %04X served %u requests\n", options.productId,
-               device.requests());
-  return 0;
+  return e2e::FrontEndMain(
+      argc, argv, "quarnel-uhid-device",
+      "--pid=HEX [--fault=KIND[:N]]... [--register=N:V]... [--dump=FILE] [--eeprom=FILE] "
+      "[--ready=FILE] [--report-bytes=N] [--unserved] [--composite]",
+      [](const UnitOptions& options, emulated::Device& device, int signals, std::string& error) {
+        if (!options.udc.empty()) {
+          error = "--udc is for USB gadgets (quarnel-hidg-device)";
+          return false;
+        }
+        Server server(options, device);
+        return server.Run(signals, error);
+      });
 }

@@ -1,10 +1,11 @@
-#include "tests/e2e/UhidFrontEnd.h"
+#include "tests/e2e/FrontEnd.h"
 
 #include <algorithm>
 #include <charconv>
 #include <string_view>
 
 #include "base/Text.h"
+#include "emulated/Descriptor.h"
 
 namespace quarnel::e2e {
 
@@ -19,7 +20,7 @@ bool ParseByte(std::string_view text, std::uint8_t& value) {
 
 }  // namespace
 
-bool ParseUhidOptions(std::span<const std::string> args, UhidOptions& options, std::string& error) {
+bool ParseUnitOptions(std::span<const std::string> args, UnitOptions& options, std::string& error) {
   bool havePid = false;
   for (const std::string& arg : args) {
     const auto eq = arg.find('=');
@@ -59,8 +60,13 @@ bool ParseUhidOptions(std::span<const std::string> args, UhidOptions& options, s
       if (!ParseNumber(value, bytes) || bytes < 8 || bytes > 255)
         return bad("want 8 to 255 bytes per report");
       options.reportBytes = bytes;
+    } else if (name == "--udc") {
+      if (value.empty()) return bad("want a controller's name, as in dummy_udc.0");
+      options.udc = std::string(value);
     } else if (arg == "--unserved") {
       options.serve = false;
+    } else if (arg == "--composite") {
+      options.composite = true;
     } else {
       error = "unknown option '" + arg + "'";
       return false;
@@ -81,11 +87,42 @@ std::optional<Report> ModelRequest(std::span<const std::uint8_t> output) {
   return report;
 }
 
+std::optional<Report> TransferRequest(std::span<const std::uint8_t> transfer,
+                                      std::uint32_t reportBytes) {
+  if (transfer.size() != reportBytes) return std::nullopt;
+  Report report{};  // report-ID byte 0
+  const std::size_t n = std::min(transfer.size(), report.size() - 1);
+  std::copy_n(transfer.begin(), n, report.begin() + 1);
+  return report;
+}
+
 std::vector<std::uint8_t> InputReport(const Report& answer, std::uint32_t reportBytes) {
   std::vector<std::uint8_t> input(reportBytes, 0);
   const std::size_t n = std::min<std::size_t>(reportBytes, answer.size() - 1);
   std::copy_n(answer.begin() + 1, n, input.begin());
   return input;
+}
+
+std::vector<std::uint8_t> UpdateDescriptor(std::uint32_t reportBytes) {
+  const auto bytes = static_cast<std::uint8_t>(reportBytes);
+  return emulated::VendorDescriptor(bytes, bytes);
+}
+
+std::vector<std::uint8_t> ConsumerControlDescriptor() {
+  return {0x05, 0x0C,  // Usage Page (consumer)
+          0x09, 0x01,  // Usage (consumer control)
+          0xA1, 0x01,  // Collection (application)
+          0x15, 0x00,  // Logical Minimum 0
+          0x25, 0x01,  // Logical Maximum 1
+          0x75, 0x01,  // Report Size 1
+          0x95, 0x03,  // Report Count 3
+          0x09, 0xE9,  // Usage (volume up)
+          0x09, 0xEA,  // Usage (volume down)
+          0x09, 0xE2,  // Usage (mute)
+          0x81, 0x02,  // Input (data, variable, absolute)
+          0x95, 0x05,  // Report Count 5
+          0x81, 0x03,  // Input (constant): the byte's other bits
+          0xC0};       // End Collection
 }
 
 }  // namespace quarnel::e2e

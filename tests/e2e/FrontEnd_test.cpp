@@ -1,24 +1,26 @@
-#include "tests/e2e/UhidFrontEnd.h"
+#include "tests/e2e/FrontEnd.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "hid/ReportDescriptor.h"
+
 namespace quarnel::e2e {
 namespace {
 
-bool Parse(std::vector<std::string> args, UhidOptions& options, std::string& error) {
-  return ParseUhidOptions(args, options, error);
+bool Parse(std::vector<std::string> args, UnitOptions& options, std::string& error) {
+  return ParseUnitOptions(args, options, error);
 }
 
-TEST(UhidOptions, ReadsEveryOption) {
-  UhidOptions o;
+TEST(UnitOptions, ReadsEveryOption) {
+  UnitOptions o;
   std::string error;
   ASSERT_TRUE(
       Parse({"--pid=7029", "--fault=flip:0x100", "--fault=vanish-after:1536", "--register=72:0",
              "--register=0x3C:0xFF", "--dump=/tmp/ee", "--ready=/tmp/fifo", "--report-bytes=64",
-             "--unserved", "--eeprom=/firmware.bin"},
+             "--unserved", "--eeprom=/firmware.bin", "--composite", "--udc=dummy_udc.1"},
             o, error))
       << error;
   EXPECT_EQ(o.productId, 0x7029);
@@ -32,16 +34,20 @@ TEST(UhidOptions, ReadsEveryOption) {
   EXPECT_EQ(o.eepromPath, "/firmware.bin");
   EXPECT_EQ(o.reportBytes, 64u);
   EXPECT_FALSE(o.serve);
+  EXPECT_TRUE(o.composite);
+  EXPECT_EQ(o.udc, "dummy_udc.1");
 
-  UhidOptions plain;
+  UnitOptions plain;
   ASSERT_TRUE(Parse({"--pid=0x2004"}, plain, error)) << error;
   EXPECT_EQ(plain.productId, 0x2004);
   EXPECT_EQ(plain.reportBytes, 63u);
   EXPECT_TRUE(plain.serve);
   EXPECT_TRUE(plain.registers.empty());
+  EXPECT_FALSE(plain.composite);
+  EXPECT_TRUE(plain.udc.empty());
 }
 
-TEST(UhidOptions, RefusesWhatItCannotServe) {
+TEST(UnitOptions, RefusesWhatItCannotServe) {
   const std::vector<std::vector<std::string>> bad = {
       {},                                   // no product ID
       {"--pid=0"},                          // not a product ID
@@ -55,17 +61,18 @@ TEST(UhidOptions, RefusesWhatItCannotServe) {
       {"--pid=5028", "--dump="},            // no file
       {"--pid=5028", "--eeprom="},          // no file
       {"--pid=5028", "--report-bytes=4"},   // too short for a request
+      {"--pid=5028", "--udc="},             // no controller
       {"--pid=5028", "--verbose"},          // unknown
   };
   for (const auto& args : bad) {
-    UhidOptions o;
+    UnitOptions o;
     std::string error;
     EXPECT_FALSE(Parse(args, o, error)) << (args.empty() ? "" : args.back());
     EXPECT_FALSE(error.empty());
   }
 }
 
-TEST(UhidReports, OutputReportReachesTheModelWithItsReportIdByte) {
+TEST(UnitReports, OutputReportReachesTheModelWithItsReportIdByte) {
   Report written{};
   for (std::size_t i = 1; i < written.size(); ++i) written[i] = static_cast<std::uint8_t>(i);
   const auto request = ModelRequest(written);
@@ -90,7 +97,43 @@ TEST(UhidReports, OutputReportReachesTheModelWithItsReportIdByte) {
   EXPECT_FALSE(ModelRequest(std::span<const std::uint8_t>{}));
 }
 
-TEST(UhidReports, InputReportHasTheDescriptorsLengthWithoutReportIdByte) {
+// Over USB an unnumbered report travels without its ID byte; a write longer than the report
+// arrives as a full report and a short remainder, and neither may pass for a request.
+TEST(UnitReports, UsbTransferIsARequestOnlyWhenItIsOneWholeReport) {
+  std::vector<std::uint8_t> transfer(63);
+  for (std::size_t i = 0; i < transfer.size(); ++i) transfer[i] = static_cast<std::uint8_t>(i + 1);
+  const auto request = TransferRequest(transfer, 63);
+  ASSERT_TRUE(request);
+  EXPECT_EQ((*request)[0], 0);
+  EXPECT_EQ((*request)[1], 1);
+  EXPECT_EQ((*request)[63], 63);
+  const std::vector<std::uint8_t> narrow(12, 0x11);
+  const auto small = TransferRequest(narrow, 12);
+  ASSERT_TRUE(small);
+  EXPECT_EQ((*small)[12], 0x11);
+  EXPECT_EQ((*small)[13], 0);
+
+  EXPECT_FALSE(TransferRequest(std::vector<std::uint8_t>(64, 0), 63));  // one byte too many
+  EXPECT_FALSE(TransferRequest(std::vector<std::uint8_t>(1, 0), 63));   // the remainder
+  EXPECT_FALSE(TransferRequest(std::span<const std::uint8_t>{}, 63));
+}
+
+// The composite unit's first interface must be one the program cannot update through: an
+// input report of one byte and no output report; the update interface is the unit's own.
+TEST(UnitReports, DescriptorsPresentTheInterfacesTheyClaim) {
+  std::string error;
+  const auto keys = hid::ParseReportDescriptor(ConsumerControlDescriptor(), error);
+  ASSERT_TRUE(keys) << error;
+  EXPECT_EQ(keys->InputLength(), 1 + kConsumerControlBytes);
+  EXPECT_EQ(keys->OutputLength(), 0u);
+  EXPECT_FALSE(keys->usesReportIds);
+  const auto unit = hid::ParseReportDescriptor(UpdateDescriptor(12), error);
+  ASSERT_TRUE(unit) << error;
+  EXPECT_EQ(unit->InputLength(), 13u);
+  EXPECT_EQ(unit->OutputLength(), 13u);
+}
+
+TEST(UnitReports, InputReportHasTheDescriptorsLengthWithoutReportIdByte) {
   Report answer{};
   for (std::size_t i = 0; i < answer.size(); ++i) answer[i] = static_cast<std::uint8_t>(i + 1);
   const auto input = InputReport(answer, 63);
@@ -105,7 +148,7 @@ TEST(UhidReports, InputReportHasTheDescriptorsLengthWithoutReportIdByte) {
 
 // A register request goes through the front end's translation both ways and the program's
 // acceptance rules take the answer, as hidraw hands it over (report-ID byte put back first).
-TEST(UhidReports, RegisterReadSurvivesTheRoundTrip) {
+TEST(UnitReports, RegisterReadSurvivesTheRoundTrip) {
   emulated::Device device(0x5028);
   device.SetRegister(72, 0x5A);
   const auto request = ModelRequest(BuildRegisterRequest(9, 72, kRegisterParameter));
