@@ -26,7 +26,11 @@ const char* NodeWords(NodeType type) {
 }  // namespace
 
 std::string QuotedPath(const std::string& path) {
-  return "'" + Shown(path) + "'";
+  // Appended piece by piece: GCC 12 at -O3 warns falsely about "literal" + temporary string.
+  std::string quoted(1, '\'');
+  quoted += Shown(path);
+  quoted += '\'';
+  return quoted;
 }
 
 const char* WriteProblemName(WriteProblem kind) {
