@@ -45,6 +45,7 @@ enum class Line : std::uint8_t {
   Matches,       // "EEPROM matches the image"
   Differs,       // DiffersLine
   Saved,         // "Saved N bytes to FILE"
+  NotSaved,      // "Backup not saved: REASON"
 };
 
 // Where the message for stderr comes from.
@@ -186,7 +187,7 @@ constexpr std::array<Row, 37> kTable = {{
      Line::ConnectFail, false, Say::Text, "interrupted while waiting for a unit; nothing was sent",
      Why::Message, "interrupted"},
     {Settled::FileNotWritten, None, kAny, kAnyPhase, kNothing, kExitInternal, "file-not-written",
-     Line::None, false, Say::Error, nullptr, Why::Found, nullptr},
+     Line::NotSaved, false, Say::Error, nullptr, Why::Found, nullptr},
     {Settled::ImageShown, None, kAny, kAnyPhase, kNothing, kExitOk, "version", Line::ImageVersion,
      false, Say::Nothing, nullptr, Why::Nothing, nullptr},
     {Settled::Listed, None, kAny, kAnyPhase, kNothing, kExitOk, "listed", Line::None, false,
@@ -267,7 +268,10 @@ std::string LineOf(Line line, const RunEnd& end) {
     case Line::Differs:
       return DiffersLine(end.result.difference);
     case Line::Saved:
-      return "Saved " + std::to_string(end.result.readBack.size()) + " bytes to " + end.backupFile;
+      return "Saved " + std::to_string(end.result.readBack.size()) + " bytes to " +
+             Shown(end.backupFile);
+    case Line::NotSaved:
+      return "Backup not saved: " + end.found.detail;
   }
   return {};
 }

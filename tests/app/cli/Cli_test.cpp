@@ -950,6 +950,37 @@ TEST(Verdict, ExitCodesFromTheOutlet) {
   }
 }
 
+TEST(Verdict, BackupEndsWithWhatBecameOfTheFile) {
+  struct Case {
+    Settled settled;
+    const char* file;
+    int code;
+    const char* outcome;
+    const char* line;
+  };
+  for (const Case c : {
+           Case{Settled::ByRun, "unit.bin", kExitOk, "saved", "Saved 16384 bytes to unit.bin"},
+           // A name can never make a line of its own, least of all a verdict.
+           Case{Settled::ByRun, "x\nFW UPDATE OK!\x1b[2J", kExitOk, "saved",
+                "Saved 16384 bytes to x?FW UPDATE OK!?[2J"},
+           Case{Settled::FileNotWritten, "unit.bin", kExitInternal, "file-not-written",
+                "Backup not saved: cannot write 'unit.bin': No space left on device"},
+       }) {
+    RunEnd end;
+    end.command = Command::Backup;
+    end.settled = c.settled;
+    end.result.outcome = Outcome::ReadDone;
+    end.result.readBack.assign(kEepromSize, 0);
+    end.backupFile = c.file;
+    if (c.settled == Settled::FileNotWritten)
+      end.found = {"file", "cannot write 'unit.bin': No space left on device"};
+    const Verdict v = Judge(end);
+    EXPECT_EQ(v.code, c.code) << c.line;
+    EXPECT_EQ(v.outcome, c.outcome);
+    EXPECT_EQ(v.line, c.line);
+  }
+}
+
 TEST(Verdict, PermissionAdviceDependsOnTheInstalledRule) {
   EXPECT_NE(UdevAdvice(0x7029, true).find("sudo adduser $USER plugdev"), std::string::npos);
   const std::string rule = UdevAdvice(0x2004, false);
