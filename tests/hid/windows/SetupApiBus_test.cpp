@@ -2,8 +2,12 @@
 // audio unit: the test checks the search, not what it finds.
 #include <gtest/gtest.h>
 
+#include "hid/windows/SetupApiBus.h"
+
+#include "emulated/EmulatedDevice.h"
 #include "engine/Products.h"
 #include "hid/HidApp.h"
+#include "tests/support/ServedInterface.h"
 
 namespace quarnel::hid {
 namespace {
@@ -14,7 +18,7 @@ TEST(SetupApiBus, FindsNoAudioUnitAndSaysWhyOpenFails) {
   for (const auto& info : interfaces) {
     EXPECT_NE(info.vendorId, kVendorId) << info.path;
     EXPECT_FALSE(info.path.empty());
-    EXPECT_EQ(info.location, info.path);
+    EXPECT_FALSE(info.location.empty());
   }
   EXPECT_EQ(bus->Enumerate().size(), interfaces.size());  // a stable list
 
@@ -50,6 +54,55 @@ TEST(SetupApiBus, OpenReportsWhatWentWrong) {
     } else {
       EXPECT_FALSE(result.error().detail.empty()) << info.path;
     }
+  }
+}
+
+// A composite unit as Windows lists it: the consumer-control collection (its volume keys: a
+// 1-byte input report, no output report) of interface MI_00 first, then the collection of
+// MI_01 that takes our reports, both below the same USB device; then another unit, a simple
+// device, and an interface whose parents the system does not name.
+TEST(SetupApiBus, CompositeUnitIsOneUnitAndItsFittingInterfaceOpens) {
+  const std::string guid = "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  const std::vector<ListedInterface> listed = {
+      {"\\\\?\\hid#vid_1852&pid_7029&mi_00#8&1a2b&0&0000" + guid,
+       0x1852,
+       0x7029,
+       {"USB\\VID_1852&PID_7029&MI_00\\7&3c4d&0&0000", "USB\\VID_1852&PID_7029\\SN-7"}},
+      {"\\\\?\\hid#vid_1852&pid_7029&mi_01#8&5e6f&0&0000" + guid,
+       0x1852,
+       0x7029,
+       {"USB\\VID_1852&PID_7029&MI_01\\7&3c4d&0&0001", "USB\\VID_1852&PID_7029\\SN-7"}},
+      {"\\\\?\\hid#vid_1852&pid_7029#7&9a&0&0000" + guid,
+       0x1852,
+       0x7029,
+       {"USB\\VID_1852&PID_7029\\SN-8", "USB\\ROOT_HUB30\\4&1f&0&0"}},
+      {"\\\\?\\hid#nothing#above" + guid, 0x1852, 0x7029, {}},
+  };
+  struct Silent final : ReportServer {
+    ServedAnswer Serve(std::span<const std::uint8_t>) override { return {}; }
+  };
+  auto unit = std::make_shared<emulated::Device>(0x7029);
+  SetupApiConfig config;
+  config.list = [&] { return listed; };
+  config.open = [&](const InterfaceInfo& info) -> Result<OpenedInterface, LinkFailure> {
+    if (info.path == listed[0].path) return testing::OpenServed(std::make_shared<Silent>(), 2, 0);
+    return testing::OpenServed(unit);
+  };
+  const auto bus = MakeSetupApiBus(config);
+  const auto found = bus->Enumerate();
+  ASSERT_EQ(found.size(), 4u);
+  EXPECT_EQ(found[0].location, "USB\\VID_1852&PID_7029\\SN-7");
+  EXPECT_EQ(found[1].location, found[0].location);
+  EXPECT_EQ(found[2].location, "USB\\VID_1852&PID_7029\\SN-8");
+  EXPECT_EQ(found[3].location, found[3].path);
+
+  for (const bool byLocation : {false, true}) {
+    CHidApp link(*bus);
+    link.RequireReports(11, 17);
+    if (byLocation) link.RequireLocation(found[0].location);
+    ASSERT_TRUE(link.Open(kVendorId, 0x7029)) << link.LastFailure().detail;
+    EXPECT_EQ(link.Path(), listed[1].path);
+    EXPECT_EQ(link.Location(), found[0].location);
   }
 }
 
