@@ -107,6 +107,9 @@ bool TransferEngine::ReadRegister(std::uint8_t reg, std::uint8_t parameter, std:
     return (abort_ != nullptr && abort_->load()) || std::chrono::steady_clock::now() > deadline_;
   };
   for (int send = 0; link_ != nullptr && send < kSends && !found && !expired(); ++send) {
+    // Input from before this transaction never answers it; an answer to an earlier send of the
+    // same request does, so only the first send drops what is waiting.
+    if (send == 0) link_->Drain();
     link_->Write(request);
     for (int read = 0; read < kReadsPerSend && !found && !expired(); ++read) {
       Report answer{};
@@ -216,6 +219,9 @@ std::uint8_t TransferEngine::SendChunk(const std::uint8_t* data) {
   TransferState& s = state_;
   const std::uint8_t length = ChunkLength();
   if (length != 0) {
+    // Whatever is waiting came before this request: it must never be taken for its answer
+    // (the alternate framing's answers carry nothing that would tell).
+    link_->Drain();
     const AddressSplit split = SplitAddress(s.control, s.currentAddress);
     SendTransferRequest(s.sequence, s.command, s.control,
                         static_cast<std::uint8_t>(s.deviceAddress | split.highBits), split.field,

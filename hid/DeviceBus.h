@@ -49,6 +49,12 @@ class Channel {
   virtual IoResult Read(Report& report, std::uint32_t length, std::uint32_t timeoutMs) = 0;
   // Sends `length` bytes of `report`, giving up after timeoutMs.
   virtual IoResult Write(const Report& report, std::uint32_t length, std::uint32_t timeoutMs) = 0;
+  // One input report that is already waiting, without waiting for one: TimedOut at once when
+  // none is there (a read with no time to wait: on Linux a poll that finds none ready, on
+  // Windows a read that is cancelled unless it completes at once).
+  virtual IoResult ReadWaiting(Report& report, std::uint32_t length) {
+    return Read(report, length, 0);
+  }
   // Ends a Read or Write that is waiting, at once, and every later one (IoStatus::Cancelled).
   // Safe to call from another thread while one of them waits.
   virtual void Cancel() {}

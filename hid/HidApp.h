@@ -34,6 +34,10 @@ class CHidApp {
   std::uint32_t Read(Report& buffer);
   // The same, waiting at most timeoutMs instead of the link's read time-out.
   std::uint32_t Read(Report& buffer, std::uint32_t timeoutMs);
+  // Reads and drops every input report already waiting on the link, without waiting for one,
+  // so that an answer that came before a request was sent is never taken for its answer. The
+  // dropped reports are traced as reads; a failure ends the link as a read's does.
+  void Drain();
   // One output report from `buffer`, exactly as long as the interface's output report; the
   // byte count written, 0 on failure or time-out (the link is then lost for good).
   std::uint32_t Write(const Report& buffer);

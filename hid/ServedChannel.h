@@ -25,6 +25,9 @@ class ServedChannel final : public Channel {
   IoResult Write(const Report& report, std::uint32_t length, std::uint32_t timeoutMs) override {
     return link_->Write(report, length, timeoutMs);
   }
+  IoResult ReadWaiting(Report& report, std::uint32_t length) override {
+    return link_->ReadWaiting(report, length);
+  }
   void Cancel() override { link_->Cancel(); }
 
  private:

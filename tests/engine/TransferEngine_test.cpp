@@ -223,6 +223,52 @@ TEST(TransferEngine, RegisterReadRetriesAndAlwaysAdvancesTheSequence) {
   EXPECT_EQ(rig.script->written.size(), 101u);
 }
 
+// Input already waiting when a request goes out never answers it: before each memory transfer
+// request, in both phases and framings, and before a register read's first send, what is
+// waiting is dropped.
+TEST(TransferEngine, WaitingInputNeverStandsInForAnAnswer) {
+  std::vector<std::uint8_t> image(32);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i + 1);
+  struct Case {
+    Phase phase;
+    bool alternate;
+  };
+  for (const Case c : {Case{Phase::Write, false}, Case{Phase::Write, true},
+                       Case{Phase::ReadBack, false}, Case{Phase::ReadBack, true}}) {
+    SCOPED_TRACE(static_cast<int>(c.phase) * 2 + (c.alternate ? 1 : 0));
+    EngineRig rig(image, c.alternate);
+    const Framing f = c.alternate ? Framing::Alternate : Framing::Standard;
+    const std::ptrdiff_t chunk = c.alternate ? kAlternateChunk : kStandardChunk;
+    const auto answer = [&](std::vector<std::uint8_t> data) {
+      return BuildTransferAnswer(f, rig.State().sequence,
+                                 c.phase == Phase::Write ? std::vector<std::uint8_t>{} : data);
+    };
+    const auto step = [&] {
+      c.phase == Phase::Write ? rig.engine.WriteStep() : rig.engine.ReadBackStep();
+    };
+    rig.engine.SetupPhase(c.phase);
+    // An answer the first request would take is there before it goes out.
+    rig.script->waiting.push_back(
+        {answer(std::vector<std::uint8_t>(static_cast<std::size_t>(chunk), 0xEE)), 64});
+    step();
+    EXPECT_TRUE(rig.script->waiting.empty());
+    step();  // nothing has come since
+    EXPECT_EQ(rig.State().accepted, 0u);
+    rig.Answer(answer(std::vector<std::uint8_t>(image.begin(), image.begin() + chunk)));
+    step();
+    EXPECT_EQ(rig.State().accepted, 1u);
+    if (c.phase == Phase::ReadBack) {
+      EXPECT_EQ(rig.engine.ReadBack()[0], image[0]);
+    }
+  }
+  EngineRig rig;
+  rig.script->waiting.push_back({BuildRegisterAnswer(1, 0x99), 64});
+  rig.Answer(BuildRegisterAnswer(1, 0x23));
+  std::uint8_t value = 0;
+  EXPECT_TRUE(rig.engine.ReadRegister(61, 4, value));
+  EXPECT_EQ(value, 0x23);
+}
+
 TEST(TransferEngine, RegisterReadGivesUpAtItsDeadline) {
   EngineRig rig;
   rig.engine.SetRegisterDeadline(std::chrono::steady_clock::now() - std::chrono::seconds(1));

@@ -13,7 +13,11 @@
 namespace quarnel::testing {
 
 struct Script {
-  std::deque<std::pair<Report, std::uint32_t>> answers;  // report and count
+  // Reports that come after the next request is sent: report and count.
+  std::deque<std::pair<Report, std::uint32_t>> answers;
+  // Reports already waiting when the next request is sent: a read takes them first, a drain
+  // drops them.
+  std::deque<std::pair<Report, std::uint32_t>> waiting;
   std::vector<Report> written;
   bool failWrites = false;
   std::atomic<int> writeCalls{0};        // safe to watch from another thread
@@ -41,14 +45,14 @@ class ScriptedBus final : public hid::Bus {
   class ScriptChannel final : public hid::Channel {
    public:
     explicit ScriptChannel(std::shared_ptr<Script> s) : s_(std::move(s)) {}
-    hid::IoResult Read(Report& report, std::uint32_t, std::uint32_t timeoutMs) override {
+    hid::IoResult Read(Report& report, std::uint32_t length, std::uint32_t timeoutMs) override {
       s_->readWaits.push_back(timeoutMs);
       if (s_->onRead) s_->onRead();
-      if (s_->answers.empty()) return {hid::IoStatus::TimedOut, 0, {}};
-      auto [answer, count] = s_->answers.front();
-      s_->answers.pop_front();
-      report = answer;
-      return {hid::IoStatus::Ok, count, {}};
+      if (!s_->waiting.empty()) return ReadWaiting(report, length);
+      return Take(s_->answers, report);
+    }
+    hid::IoResult ReadWaiting(Report& report, std::uint32_t) override {
+      return Take(s_->waiting, report);
     }
     hid::IoResult Write(const Report& report, std::uint32_t length, std::uint32_t) override {
       ++s_->writeCalls;
@@ -61,6 +65,14 @@ class ScriptedBus final : public hid::Bus {
     }
 
    private:
+    static hid::IoResult Take(std::deque<std::pair<Report, std::uint32_t>>& from, Report& report) {
+      if (from.empty()) return {hid::IoStatus::TimedOut, 0, {}};
+      auto [answer, count] = from.front();
+      from.pop_front();
+      report = answer;
+      return {hid::IoStatus::Ok, count, {}};
+    }
+
     std::shared_ptr<Script> s_;
   };
 

@@ -20,6 +20,7 @@
 #include "engine/Products.h"
 #include "tests/support/ArrivingBus.h"
 #include "tests/support/CompositeBus.h"
+#include "tests/support/InlineTransport.h"
 #include "tests/support/MultiBus.h"
 
 namespace quarnel::cli {
@@ -190,8 +191,9 @@ TEST(Cli, VerdictFailAndConnectFailuresHaveTheirCodes) {
   EXPECT_EQ(flip.out.find("Processing"), std::string::npos);
   EXPECT_EQ(flip.err.find("Processing"), std::string::npos);
 
-  // Answers out of step in the write: no read-back, so no word about what the EEPROM holds.
-  const CliRun step = Cli({"--simulate=2004", "--simulate-fault=dup-at:100", "update"});
+  // Answers out of step in the write (the last one came twice): no read-back, so no word about
+  // what the EEPROM holds.
+  const CliRun step = Cli({"--simulate=2004", "--simulate-fault=dup-at:768", "update"});
   EXPECT_EQ(step.code, kExitVerifyFailed);
   EXPECT_EQ(step.OutLines().back(), "FW UPDATE FAIL!");
   EXPECT_EQ(step.out.find("EEPROM differs"), std::string::npos) << step.out;
@@ -221,6 +223,49 @@ TEST(Cli, SilentUnitIsJudgedByPhase) {
     const CliRun r = Cli({"--simulate-fault=silent-after:0", "--timeout=0.1", command});
     EXPECT_EQ(r.code, kExitStoppedAnswering) << command;
     EXPECT_NE(r.err.find("stopped answering; nothing was written"), std::string::npos);
+  }
+}
+
+// The alternate framing's answers carry no sequence number: one answer sent twice and, later,
+// one lost would shift every answer between them by one chunk without any time-out. The
+// answer that comes twice is waiting when the next request goes out, and dropped: each run
+// ends where the lost answer is missed.
+TEST(Cli, StaleAnswersNeverStandInForAnswers) {
+  struct Case {
+    std::vector<const char*> faults;
+    std::vector<std::string> args;
+    int code;
+    const char* said;  // on stderr
+  };
+  TempFolder folder;
+  const std::string file = folder.File("bk.bin");
+  const Case cases[] = {
+      // Without the drop, the byte at 0x00A0 would be saved at 0x00B0, the backup "complete".
+      {{"flip:160", "dup-at:5", "drop:600"},
+       {"backup", file, "--timeout=0.2"},
+       kExitStoppedAnswering,
+       "stopped answering"},
+      // ... "FW UPDATE OK!" although the chunk with the flipped byte was never compared.
+      {{"dup-at:1515", "drop:1525", "flip:12096"},
+       {"update", "--timeout=0.2"},
+       kExitNotVerified,
+       "written but not verified"},
+      // ... "written but not verified" although the last write was never taken.
+      {{"dup-at:100", "silent-after:767"},
+       {"update", "--timeout=0.2"},
+       kExitStoppedAnswering,
+       "partly written"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.faults.front());
+    emulated::Faults faults;
+    for (const char* f : c.faults) ASSERT_TRUE(emulated::ApplyFault(f, faults)) << f;
+    auto device = std::make_shared<Device>(0x2004, faults);
+    emulated::EmulatedBus bus(device, testing::InlineTransport);
+    const CliRun r = Cli(c.args, nullptr, &bus);
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(file));
   }
 }
 
@@ -671,10 +716,12 @@ TEST(Cli, ReadOnlyRunsHaveWordsOfTheirOwn) {
   const std::vector<Case> cases = {
       {{"--simulate-fault=vanish-after:1", "verify"}, kExitStoppedAnswering, "link-lost"},
       {{"--simulate-fault=vanish-after:1", "backup", file}, kExitStoppedAnswering, "link-lost"},
-      {{"--simulate=2004", "--simulate-fault=dup-at:5", "verify"},
+      // The answer to the last read comes twice: answers out of step (an answer that comes
+      // twice earlier is dropped before the next request goes out).
+      {{"--simulate=2004", "--simulate-fault=dup-at:768", "verify"},
        kExitVerifyFailed,
        "out-of-step"},
-      {{"--simulate=2004", "--simulate-fault=dup-at:5", "backup", file},
+      {{"--simulate=2004", "--simulate-fault=dup-at:1024", "backup", file},
        kExitVerifyFailed,
        "out-of-step"},
       {{"--simulate-fault=silent-after:0", "--timeout=0.1", "backup", file},
