@@ -64,7 +64,7 @@ class Output {
   void Unit(const UnitChoice& unit, bool emulated, bool asText) {
     const std::string ids = IdPair(unit.vendorId, unit.productId);
     if (asText) {
-      Line("unit: " + ids + " " + unit.path + " " +
+      Line("unit: " + ids + " " + Shown(unit.path) + " " +
            (emulated ? "(built-in emulated device, no hardware)"
                      : std::string(FramingWord(unit.framing)) + " framing"));
     }
@@ -259,11 +259,14 @@ std::string AccessText(const hid::LinkFailure& failure) {
   return hid::FailureKindName(failure.kind);
 }
 
-// A location as one word of a line: what a person can read of it.
+// A location as one word of a line: its parts (port, serial) apart by spaces, and nothing
+// that reaches the terminal raw (Shown).
 std::string Printable(const std::string& text) {
-  std::string shown;
-  for (const char c : text) shown += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-  while (!shown.empty() && shown.back() == ' ') shown.pop_back();
+  std::string spaced;
+  for (const char c : text) spaced += c == '\n' ? ' ' : c;
+  // Padding a unit leaves at the end of its serial (spaces, zero bytes) is not shown.
+  while (!spaced.empty() && static_cast<unsigned char>(spaced.back()) <= ' ') spaced.pop_back();
+  const std::string shown = Shown(spaced);
   return shown.empty() ? "?" : shown;
 }
 
@@ -271,7 +274,7 @@ void ListOne(Output& out, const SurveyedInterface& s, bool emulated) {
   const hid::InterfaceInfo& info = s.info;
   const Product* product = s.product;
   const hid::LinkFailure& failure = s.failure;
-  out.Line(info.path + "  " + IdPair(info.vendorId, info.productId) + "  " +
+  out.Line(Shown(info.path) + "  " + IdPair(info.vendorId, info.productId) + "  " +
            (product != nullptr ? std::string(FramingWord(product->framing)) + " framing"
                                : "not a unit this program updates") +
            "  " + AccessText(failure) + "  unit " + Printable(info.location) + "  " +

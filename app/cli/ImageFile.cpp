@@ -18,13 +18,34 @@ namespace {
 
 constexpr std::size_t kImageAlignment = 16;
 
+const char* KindWords(fs::file_type type) {
+  switch (type) {
+    case fs::file_type::fifo:
+      return "a FIFO";
+    case fs::file_type::character:
+    case fs::file_type::block:
+      return "a device";
+    case fs::file_type::socket:
+      return "a socket";
+    default:
+      return "a special file";
+  }
+}
+
 }  // namespace
 
 Result<std::vector<std::uint8_t>, FileFailure> LoadImageFile(const std::string& path, bool force) {
   using enum FileProblem;
   std::error_code ec;
-  if (fs::is_directory(fs::path(path), ec)) {
+  const fs::file_status status = fs::status(fs::path(path), ec);
+  if (fs::is_directory(status)) {
     return Fail(FileFailure{Folder, Quoted(path) + " is a folder, not an image file"});
+  }
+  // Opening a FIFO would wait for a writer, and a device gives what it likes: an image is a
+  // file (or a link to one).
+  if (fs::exists(status) && !fs::is_regular_file(status)) {
+    return Fail(FileFailure{
+        NotAFile, Quoted(path) + " is " + KindWords(status.type()) + ", not an image file"});
   }
   std::ifstream in(fs::path(path), std::ios::binary);
   if (!in) return Fail(FileFailure{Unreadable, "cannot read the image file " + Quoted(path)});

@@ -17,7 +17,7 @@ enum class FileProblem : std::uint8_t {
   BadLength,   // not 1..16384 bytes, a multiple of 16
   NoHeader,    // no version header, and no --force
   Exists,      // something is at the backup file's name (a link too), and no --force
-  NotAFile,    // a device, FIFO or socket is at the backup file's name: never replaced
+  NotAFile,    // a device, FIFO or socket: never read as an image, nor replaced by a backup
   NoFolder,    // the backup file's folder does not exist
   NotWritten,  // the backup file could not be created, written, flushed or renamed
 };

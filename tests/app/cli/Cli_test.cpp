@@ -21,6 +21,7 @@
 #include "tests/support/ArrivingBus.h"
 #include "tests/support/CompositeBus.h"
 #include "tests/support/InlineTransport.h"
+#include "tests/support/TestFolder.h"
 #include "tests/support/MultiBus.h"
 
 namespace quarnel::cli {
@@ -73,19 +74,7 @@ CliRun Cli(std::vector<std::string> args, const std::atomic<bool>* interrupted =
   return r;
 }
 
-// A folder of its own for each test's files, removed at the end.
-class TempFolder {
- public:
-  TempFolder() : path_(fs::temp_directory_path() / LockName()) { fs::create_directories(path_); }
-  ~TempFolder() { fs::remove_all(path_); }
-  std::string File(const char* name) const { return (path_ / name).string(); }
-  std::size_t Count() const {
-    return static_cast<std::size_t>(std::distance(fs::directory_iterator(path_), {}));
-  }
-
- private:
-  fs::path path_;
-};
+using TempFolder = testing::TestFolder;
 
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary)
@@ -412,7 +401,7 @@ TEST(Cli, BackupSavesTheWholeEepromOnlyWhenComplete) {
   const std::atomic<bool> interrupted{true};
   const CliRun stopped = Cli({"backup", folder.File("stopped.bin")}, &interrupted, &unit.bus);
   EXPECT_EQ(stopped.code, kExitInterrupted);
-  EXPECT_EQ(folder.Count(), 2u);
+  EXPECT_EQ(folder.Names().size(), 2u);
 }
 
 TEST(Cli, UpdateFromAnImageFile) {
@@ -468,7 +457,9 @@ TEST(Cli, DeviceChoosesOneOfSeveralUnits) {
   auto second = std::make_shared<Device>(0x7029);
   std::vector<testing::MultiBus::Member> units;
   units.push_back({std::make_unique<emulated::EmulatedBus>(first), "emulated:7029/1"});
-  units.push_back({std::make_unique<emulated::EmulatedBus>(second), "emulated:7029/2"});
+  // A path as a system might give it, with bytes no line may carry raw.
+  const std::string hostile = "emulated:7029/2\x1b[2J\n";
+  units.push_back({std::make_unique<emulated::EmulatedBus>(second), hostile});
   testing::MultiBus bus(std::move(units));
 
   for (const char* command : {"update", "verify"}) {
@@ -481,10 +472,14 @@ TEST(Cli, DeviceChoosesOneOfSeveralUnits) {
   EXPECT_EQ(first->requests() + second->requests(), 0u);
 
   EXPECT_EQ(Cli({"--device=emulated:7029/3", "update"}, nullptr, &bus).code, kExitNoDevice);
-  const CliRun chosen = Cli({"--device=emulated:7029/2", "update"}, nullptr, &bus);
+  const CliRun chosen = Cli({"--device=" + hostile, "update"}, nullptr, &bus);
   EXPECT_EQ(chosen.code, kExitOk) << chosen.err;
   EXPECT_EQ(chosen.OutLines().front(),
-            "unit: 1852:7029 emulated:7029/2 (built-in emulated device, no hardware)");
+            "unit: 1852:7029 emulated:7029/2?[2J? (built-in emulated device, no hardware)");
+  const CliRun listed = Cli({"list"}, nullptr, &bus);
+  ASSERT_EQ(listed.OutLines().size(), 2u) << listed.out;
+  EXPECT_TRUE(listed.OutLines().at(1).starts_with("emulated:7029/2?[2J?  1852:7029"))
+      << listed.out;
   EXPECT_TRUE(Holds(*second, FirmwareImage()));
   EXPECT_EQ(first->requests(), 0u);
 }
@@ -746,7 +741,7 @@ TEST(Cli, ReadOnlyRunsHaveWordsOfTheirOwn) {
     EXPECT_EQ(result.at("outcome"), c.outcome);
     EXPECT_EQ(result.at("code"), std::to_string(c.code));
     EXPECT_EQ(result.count("reason.type"), 1u) << json.out;
-    EXPECT_EQ(folder.Count(), 0u);
+    EXPECT_EQ(folder.Names().size(), 0u);
   }
 }
 

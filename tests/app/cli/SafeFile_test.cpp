@@ -7,45 +7,17 @@
 #include <iterator>
 #include <set>
 
+#include "tests/support/TestFolder.h"
+
 namespace quarnel::cli {
 namespace {
 
 namespace fs = std::filesystem;
 using Kind = WriteProblem;
 
-std::string TestName() {
-  return ::testing::UnitTest::GetInstance()->current_test_info()->name();
-}
-
-// A folder of its own for each test's files, removed at the end.
-class Folder {
- public:
-  Folder() : path_(fs::temp_directory_path() / ("quarnel-safefile-" + TestName())) {
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~Folder() { fs::remove_all(path_); }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  std::set<std::string> Names() const {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_)) {
-      names.insert(entry.path().filename().string());
-    }
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
-
-void Put(const std::string& path, const std::string& text) {
-  std::ofstream(fs::path(path), std::ios::binary) << text;
-}
-
-std::string Get(const std::string& path) {
-  std::ifstream in(fs::path(path), std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using Folder = testing::TestFolder;
+using testing::GetFile;
+using testing::PutFile;
 
 const std::vector<std::uint8_t> kData = {'n', 'e', 'w', 0, 0xFF};
 const std::string kDataText(kData.begin(), kData.end());
@@ -54,7 +26,7 @@ const std::string kDataText(kData.begin(), kData.end());
 // finished file is ever left behind.
 TEST(SafeFile, WhatIsAtTheNameDecides) {
   Folder folder;
-  Put(folder.File("old.bin"), "old");
+  PutFile(folder.File("old.bin"), "old");
   fs::create_directory(folder.File("sub"));
   struct Case {
     std::string name;
@@ -83,15 +55,15 @@ TEST(SafeFile, WhatIsAtTheNameDecides) {
       EXPECT_NE(written.error().detail.find(c.words), std::string::npos) << written.error().detail;
       EXPECT_EQ(folder.Names(), before) << c.name;
     } else {
-      EXPECT_EQ(Get(path), kDataText);
+      EXPECT_EQ(GetFile(path), kDataText);
     }
   }
-  EXPECT_EQ(Get(folder.File("old.bin")), "old");
+  EXPECT_EQ(GetFile(folder.File("old.bin")), "old");
   EXPECT_TRUE(fs::is_directory(folder.File("sub")));
   EXPECT_EQ(folder.Names(), (std::set<std::string>{"new.bin", "old.bin", "sub"}));
 
   ASSERT_TRUE(WriteFileSafely(folder.File("old.bin"), kData, true).ok());
-  EXPECT_EQ(Get(folder.File("old.bin")), kDataText);
+  EXPECT_EQ(GetFile(folder.File("old.bin")), kDataText);
   EXPECT_EQ(folder.Names(), (std::set<std::string>{"new.bin", "old.bin", "sub"}));
 }
 
@@ -99,10 +71,10 @@ TEST(SafeFile, WhatIsAtTheNameDecides) {
 // emptied or removed.
 TEST(SafeFile, NeverTouchesAnExistingPartFile) {
   Folder folder;
-  Put(folder.File("p.bin.part"), "not mine");
+  PutFile(folder.File("p.bin.part"), "not mine");
   ASSERT_TRUE(WriteFileSafely(folder.File("p.bin"), kData, false).ok());
-  EXPECT_EQ(Get(folder.File("p.bin.part")), "not mine");
-  EXPECT_EQ(Get(folder.File("p.bin")), kDataText);
+  EXPECT_EQ(GetFile(folder.File("p.bin.part")), "not mine");
+  EXPECT_EQ(GetFile(folder.File("p.bin")), kDataText);
   EXPECT_EQ(folder.Names(), (std::set<std::string>{"p.bin", "p.bin.part"}));
 }
 

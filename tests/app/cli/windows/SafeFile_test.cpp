@@ -10,42 +10,17 @@
 #include <iterator>
 #include <set>
 
+#include "tests/support/TestFolder.h"
+
 namespace quarnel::cli {
 namespace {
 
 namespace fs = std::filesystem;
 using Kind = WriteProblem;
 
-class Folder {
- public:
-  Folder()
-      : path_(fs::temp_directory_path() /
-              ("quarnel-safefile-win-" +
-               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()))) {
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~Folder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  std::set<std::string> Names() const {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_)) {
-      names.insert(entry.path().filename().string());
-    }
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
-
-std::string Get(const std::string& path) {
-  std::ifstream in(fs::path(path), std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using Folder = testing::TestFolder;
+using testing::GetFile;
+using testing::PutFile;
 
 const std::vector<std::uint8_t> kData = {'n', 'e', 'w'};
 
@@ -78,7 +53,7 @@ TEST(SafeFileWindows, FileHeldOpenStays) {
   ASSERT_FALSE(failed.ok());
   EXPECT_EQ(failed.error().kind, Kind::CannotReplace);
   EXPECT_NE(failed.error().detail.find("(error "), std::string::npos) << failed.error().detail;
-  EXPECT_EQ(Get(path), "old");
+  EXPECT_EQ(GetFile(path), "old");
   EXPECT_EQ(folder.Names(), std::set<std::string>{"old.bin"});
 }
 
