@@ -26,13 +26,7 @@ Result<hid::OpenedInterface, hid::LinkFailure> EmulatedBus::Open(const hid::Inte
   if (device_->vanished())
     return Fail(
         hid::LinkFailure{hid::FailureKind::Gone, info.path, info.path + ": device is gone"});
-  auto channel = transport_(device_);
-  if (!channel) return Fail(std::move(channel.error()));
-  hid::OpenedInterface out;
-  out.channel = std::move(channel.value());
-  out.inputLength = kReportLength;
-  out.outputLength = kReportLength;
-  return out;
+  return hid::OpenServedInterface(transport_, device_, kReportLength, kReportLength);
 }
 
 }  // namespace quarnel::emulated

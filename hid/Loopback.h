@@ -34,4 +34,18 @@ using LoopbackFactory = std::function<ChannelResult(std::shared_ptr<ReportServer
 // The platform's loopback; defined in the platform's backend.
 ChannelResult OpenLoopback(std::shared_ptr<ReportServer> server);
 
+// An interface served by `server` over a channel `transport` makes, with the report lengths
+// (report-ID byte counted) it says it has.
+inline Result<OpenedInterface, LinkFailure> OpenServedInterface(
+    const LoopbackFactory& transport, std::shared_ptr<ReportServer> server,
+    std::uint32_t inputLength, std::uint32_t outputLength) {
+  auto channel = transport(std::move(server));
+  if (!channel) return Fail(std::move(channel.error()));
+  OpenedInterface out;
+  out.channel = std::move(channel.value());
+  out.inputLength = inputLength;
+  out.outputLength = outputLength;
+  return out;
+}
+
 }  // namespace quarnel::hid

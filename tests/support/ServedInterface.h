@@ -11,13 +11,8 @@ namespace quarnel::testing {
 inline Result<hid::OpenedInterface, hid::LinkFailure> OpenServed(
     std::shared_ptr<hid::ReportServer> server, std::uint32_t inputLength = 64,
     std::uint32_t outputLength = 64) {
-  auto channel = hid::OpenLoopback(std::move(server));
-  if (!channel) return Fail(std::move(channel.error()));
-  hid::OpenedInterface out;
-  out.channel = std::move(channel.value());
-  out.inputLength = inputLength;
-  out.outputLength = outputLength;
-  return out;
+  return hid::OpenServedInterface(hid::OpenLoopback, std::move(server), inputLength,
+                                  outputLength);
 }
 
 }  // namespace quarnel::testing
