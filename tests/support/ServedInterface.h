@@ -11,8 +11,7 @@ namespace quarnel::testing {
 inline Result<hid::OpenedInterface, hid::LinkFailure> OpenServed(
     std::shared_ptr<hid::ReportServer> server, std::uint32_t inputLength = 64,
     std::uint32_t outputLength = 64) {
-  return hid::OpenServedInterface(hid::OpenLoopback, std::move(server), inputLength,
-                                  outputLength);
+  return hid::OpenServedInterface(hid::OpenLoopback, std::move(server), inputLength, outputLength);
 }
 
 }  // namespace quarnel::testing
