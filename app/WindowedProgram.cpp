@@ -3,21 +3,32 @@
 #include "app/FwUpdateDlg.h"
 #include "app/ReportingWindow.h"
 #include "base/Text.h"
+#include "emulated/Faults.h"
 
 namespace quarnel::windowed {
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: quarnel-fwupdate [options]\n"
-    "  --simulate[=PID]            use the built-in emulated device (PID in hex, default 7029)\n"
-    "  --simulate-fault=KIND[:N]   testing aid, repeatable: flip:ADDR, silent-after:N,\n"
-    "                              vanish-after:N, stale:N, dup:N, dup-at:N, drop:N,\n"
-    "                              delay:MS, delay-from:N, refuse-writes\n"
-    "  --report=FILE               append one line to FILE for each visible change of the "
-    "window\n"
-    "  -h, --help                  this text\n"
-    "  --version                   the program's version and the embedded image's version line\n";
+// The usage's options column: where each option's words start.
+constexpr std::size_t kUsageColumn = 30;
+constexpr std::size_t kUsageWidth = 80;
+
+const std::string& UsageText() {
+  static const std::string text =
+      "usage: quarnel-fwupdate [options]\n"
+      "  --simulate[=PID]            use the built-in emulated device (PID in hex, default "
+      "7029)\n"
+      "  --simulate-fault=KIND[:N]   " +
+      WrapWords("testing aid, repeatable: " + emulated::FaultKindList(), kUsageColumn, kUsageColumn,
+                kUsageWidth) +
+      "\n"
+      "  --report=FILE               append one line to FILE for each visible change of the "
+      "window\n"
+      "  -h, --help                  this text\n"
+      "  --version                   the program's version and the embedded image's version "
+      "line\n";
+  return text;
+}
 
 Start Exit(std::string text, int code) {
   Start start;
@@ -27,13 +38,13 @@ Start Exit(std::string text, int code) {
 }
 
 Start UsageError(const std::string& why) {
-  return Exit("quarnel-fwupdate: " + why + "\n" + kUsage, kExitUsage);
+  return Exit("quarnel-fwupdate: " + why + "\n" + UsageText(), kExitUsage);
 }
 
 }  // namespace
 
 const char* Usage() {
-  return kUsage;
+  return UsageText().c_str();
 }
 
 Start ParseArguments(const std::vector<std::string>& args) {
@@ -48,7 +59,7 @@ Start ParseArguments(const std::vector<std::string>& args) {
       case OptionResult::NotShared:
         break;
     }
-    if (arg == "-h" || arg == "--help") return Exit(kUsage, kExitOk);
+    if (arg == "-h" || arg == "--help") return Exit(UsageText(), kExitOk);
     if (arg == "--version") {
       return Exit(VersionText("quarnel-fwupdate"), kExitOk);
     }

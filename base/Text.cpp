@@ -99,4 +99,31 @@ std::string Hex4(std::uint16_t value) {
   return text;
 }
 
+std::string WrapWords(std::string_view words, std::size_t used, std::size_t indent,
+                      std::size_t width) {
+  std::string text;
+  std::size_t column = used;
+  bool lineEmpty = true;
+  while (!words.empty()) {
+    const std::size_t space = words.find(' ');
+    const std::string_view word = words.substr(0, space);
+    words = space == std::string_view::npos ? std::string_view() : words.substr(space + 1);
+    if (word.empty()) continue;
+    if (!lineEmpty && column + 1 + word.size() > width) {
+      text += '\n';
+      text.append(indent, ' ');
+      column = indent;
+      lineEmpty = true;
+    }
+    if (!lineEmpty) {
+      text += ' ';
+      ++column;
+    }
+    text += word;
+    column += word.size();
+    lineEmpty = false;
+  }
+  return text;
+}
+
 }  // namespace quarnel

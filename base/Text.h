@@ -41,4 +41,10 @@ std::string Quoted(std::string_view arg);
 // "7029": four upper-case hex digits.
 std::string Hex4(std::uint16_t value);
 
+// `words` broken at spaces into lines of at most `width` columns, for a help text: the first
+// line goes on after `used` columns of its own, every further one starts with `indent`
+// spaces. A word longer than a line stands alone on its line. No newline at the end.
+std::string WrapWords(std::string_view words, std::size_t used, std::size_t indent,
+                      std::size_t width);
+
 }  // namespace quarnel

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/Text.h"
+#include "emulated/Faults.h"
 
 namespace quarnel::cli {
 
@@ -241,8 +242,14 @@ bool AsksForJson(const std::vector<std::string>& args) {
   return std::find(args.begin(), end, "--json") != end;
 }
 
-const char* HelpText() {
-  return R"(Usage: quarnel-fwupdate-cli [OPTION]... COMMAND [FILE] [OPTION]...
+namespace {
+
+// The help's options column: where each option's words start.
+constexpr std::size_t kHelpColumn = 22;
+constexpr std::size_t kHelpWidth = 80;
+
+constexpr const char* kHelpBefore =
+    R"(Usage: quarnel-fwupdate-cli [OPTION]... COMMAND [FILE] [OPTION]...
 Writes firmware into a Quarnel USB digital audio unit, checks it, backs it up.
 
 Commands:
@@ -271,10 +278,9 @@ Options (only the --name=value form; -- ends the options):
   --trace             hex dump of every report on stderr
   --simulate[=PID]    use the built-in emulated unit (PID in hex, default 7029)
   --simulate-fault=KIND[:N]
-                      testing aid, repeatable, implies --simulate: flip:ADDR,
-                      silent-after:N, vanish-after:N, stale:N, dup:N, dup-at:N,
-                      drop:N, delay:MS, delay-from:N, refuse-writes
-  -h, --help          this text
+)";
+
+constexpr const char* kHelpAfter = R"(  -h, --help          this text
   --version           the program's version and the built-in image's version
 
 IDs are hex; counts and addresses decimal, or hex written 0x...; seconds are
@@ -296,6 +302,16 @@ Exit codes:
       could not be written
   77  permission denied (the advice printed says how to get access)
 )";
+
+}  // namespace
+
+const char* HelpText() {
+  static const std::string text =
+      std::string(kHelpBefore) + std::string(kHelpColumn, ' ') +
+      WrapWords("testing aid, repeatable, implies --simulate: " + emulated::FaultKindList(),
+                kHelpColumn, kHelpColumn, kHelpWidth) +
+      "\n" + kHelpAfter;
+  return text.c_str();
 }
 
 }  // namespace quarnel::cli
