@@ -19,39 +19,37 @@ bool ParseProduct(std::string_view text, std::uint16_t& pid) {
 
 }  // namespace
 
-OptionResult ParseSharedOption(std::string_view arg, SharedOptions& options, std::string& error) {
+Result<bool, SharedOptionFailure> ParseSharedOption(std::string_view arg, SharedOptions& options) {
+  using enum SharedOptionProblem;
   if (arg == "--simulate") {
     if (!options.simulateProduct) options.simulateProduct = kDefaultEmulatedProduct;
-    return OptionResult::Taken;
+    return true;
   }
-  if (arg.starts_with("--simulate=")) {
+  constexpr std::string_view kSimulate = "--simulate=";
+  if (arg.starts_with(kSimulate)) {
     std::uint16_t pid = 0;
-    if (!ParseProduct(arg.substr(11), pid)) {
-      error = "--simulate wants a product ID in hex, such as --simulate=2004";
-      return OptionResult::Error;
+    if (!ParseProduct(arg.substr(kSimulate.size()), pid)) {
+      return Fail(SharedOptionFailure{
+          BadProduct, "--simulate wants a product ID in hex, such as --simulate=2004"});
     }
     options.simulateProduct = pid;
-    return OptionResult::Taken;
+    return true;
   }
   constexpr std::string_view kFault = "--simulate-fault=";
   if (arg.starts_with(kFault)) {
-    if (const auto applied = emulated::ApplyFault(arg.substr(kFault.size()), options.faults);
-        !applied) {
-      error = applied.error().detail;
-      return OptionResult::Error;
-    }
+    if (auto applied = emulated::ApplyFault(arg.substr(kFault.size()), options.faults); !applied)
+      return Fail(SharedOptionFailure{BadFault, std::move(applied.error().detail)});
     if (!options.simulateProduct) options.simulateProduct = kDefaultEmulatedProduct;
-    return OptionResult::Taken;
+    return true;
   }
-  if (arg.starts_with("--report=")) {
-    options.reportFile = std::string(arg.substr(9));
-    if (options.reportFile.empty()) {
-      error = "--report wants a file name";
-      return OptionResult::Error;
-    }
-    return OptionResult::Taken;
+  constexpr std::string_view kReport = "--report=";
+  if (arg.starts_with(kReport)) {
+    options.reportFile = std::string(arg.substr(kReport.size()));
+    if (options.reportFile.empty())
+      return Fail(SharedOptionFailure{NoReportFile, "--report wants a file name"});
+    return true;
   }
-  return OptionResult::NotShared;
+  return false;
 }
 
 std::string VersionText(const char* program) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/Result.h"
 #include "emulated/EmulatedDevice.h"
 #include "hid/DeviceBus.h"
 
@@ -19,10 +20,17 @@ struct SharedOptions {
   std::string reportFile;
 };
 
-enum class OptionResult : std::uint8_t { NotShared, Taken, Error };
+enum class SharedOptionProblem : std::uint8_t {
+  BadProduct,    // --simulate=PID with no product ID in hex
+  BadFault,      // --simulate-fault= with a kind or value the emulated unit does not take
+  NoReportFile,  // --report= without a file name
+};
+using SharedOptionFailure = Reason<SharedOptionProblem>;
 
-// --simulate[=PID], --simulate-fault=KIND[:N] (implies --simulate), --report=FILE.
-OptionResult ParseSharedOption(std::string_view arg, SharedOptions& options, std::string& error);
+// --simulate[=PID], --simulate-fault=KIND[:N] (implies --simulate), --report=FILE: true when
+// `arg` is one of them and was taken into `options`, false when it is none of them; or why
+// it is one of them given wrongly.
+Result<bool, SharedOptionFailure> ParseSharedOption(std::string_view arg, SharedOptions& options);
 
 // "PROGRAM VERSION" and the embedded image's version line, for --version.
 std::string VersionText(const char* program);

@@ -50,15 +50,9 @@ const char* Usage() {
 Start ParseArguments(const std::vector<std::string>& args) {
   Start start;
   for (const std::string& arg : args) {
-    std::string error;
-    switch (ParseSharedOption(arg, start.options, error)) {
-      case OptionResult::Taken:
-        continue;
-      case OptionResult::Error:
-        return UsageError(error);
-      case OptionResult::NotShared:
-        break;
-    }
+    const auto taken = ParseSharedOption(arg, start.options);
+    if (!taken) return UsageError(taken.error().detail);
+    if (*taken) continue;
     if (arg == "-h" || arg == "--help") return Exit(UsageText(), kExitOk);
     if (arg == "--version") {
       return Exit(VersionText("quarnel-fwupdate"), kExitOk);

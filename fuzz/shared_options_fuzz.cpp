@@ -12,20 +12,15 @@ namespace {
 
 void CheckSharedOption(const std::string& arg) {
   SharedOptions options;
-  std::string error;
-  switch (ParseSharedOption(arg, options, error)) {
-    case OptionResult::NotShared:
-      Require(error.empty() && !options.simulateProduct && options.reportFile.empty(),
-              "an option not taken leaves the options as they were");
-      break;
-    case OptionResult::Taken:
-      Require(error.empty(), "an option taken is no mistake");
-      Require(options.simulateProduct.has_value() || !options.reportFile.empty(),
-              "an option taken sets something");
-      break;
-    case OptionResult::Error:
-      Require(!error.empty(), "a mistake says what is wrong");
-      break;
+  const auto taken = ParseSharedOption(arg, options);
+  if (!taken) {
+    Require(!taken.error().detail.empty(), "a mistake says what is wrong");
+  } else if (*taken) {
+    Require(options.simulateProduct.has_value() || !options.reportFile.empty(),
+            "an option taken sets something");
+  } else {
+    Require(!options.simulateProduct && options.reportFile.empty(),
+            "an option not taken leaves the options as they were");
   }
 }
 

@@ -76,12 +76,10 @@ Taken Wait(std::string_view arg, std::string_view value, CliOptions& o) {
 
 // The options both programs take read the whole argument.
 Taken Shared(std::string_view arg, std::string_view, CliOptions& o) {
-  std::string error;
-  if (ParseSharedOption(arg, o.shared, error) == OptionResult::Taken) return Done{};
-  if (error.empty()) {
-    return Fail(Usage(UsageProblem::UnknownOption, "unknown option " + Quoted(arg)));
-  }
-  return Fail(Usage(UsageProblem::BadValue, error));
+  auto taken = ParseSharedOption(arg, o.shared);
+  if (!taken) return Fail(Usage(UsageProblem::BadValue, std::move(taken.error().detail)));
+  if (*taken) return Done{};
+  return Fail(Usage(UsageProblem::UnknownOption, "unknown option " + Quoted(arg)));
 }
 
 // Every option of the command line: its name, whether it takes a value, the commands it acts
