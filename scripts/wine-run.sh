@@ -30,6 +30,12 @@ if [ "${1:-}" = "--check" ]; then
     echo "Wine is not installed (no $candidates)"
     exit 1
   fi
+  # Debian's `wine` falls back on the 64-bit loader when the 32-bit one (wine32:i386) is
+  # missing, and that loader ends a 32-bit program that never started with exit code 0.
+  if [ "$arch" = i686 ] && [ "$(od -An -tx1 -j4 -N1 "$(readlink -f "$loader")" | tr -d ' ')" != 01 ]; then
+    echo "no 32-bit Wine here ($loader is no 32-bit program; Debian's package is wine32:i386)"
+    exit 1
+  fi
   if ! out=$("$loader" --version 2>&1); then
     echo "Wine cannot start $arch programs on this machine: $loader --version: $out"
     exit 1
