@@ -335,6 +335,28 @@ TEST(FwUpdateDlg, StallLimitAndInterruptEndTheRun) {
   }
 }
 
+// A write stopped before its end leaves no read-back behind for the dialog's next run: a
+// verify after it reads the unit once, as it would on its own.
+TEST(FwUpdateDlg, StoppedWriteLeavesNoReadBackForTheNextRun) {
+  std::atomic<bool> stop{false};
+  Rig rig(0x7029);
+  DialogOptions o = FastOptions(rig.bus);
+  o.interrupt = &stop;
+  CFwUpdateDlg dlg(rig.window, o);
+  dlg.OnInitDialog();
+  dlg.OnStartUpdate();
+  dlg.OnUpdateTimer();
+  stop = true;
+  for (int i = 0; i < 1000 && dlg.outcome() == Outcome::Running; ++i) dlg.OnUpdateTimer();
+  ASSERT_EQ(dlg.outcome(), Outcome::Interrupted);
+  stop = false;
+  const std::uint32_t before = rig.device->requests();
+  dlg.OnReadBack();
+  RunToEnd(dlg, rig.window);
+  EXPECT_EQ(dlg.outcome(), Outcome::ReadDone);
+  EXPECT_EQ(rig.device->requests() - before, FirmwareImage().size() / 8);
+}
+
 TEST(FwUpdateDlg, CancelIsIgnoredWhileExitIsLocked) {
   Rig rig(0x7029, Faults{.silentAfter = 0});
   rig.dlg->OnStartUpdate();
