@@ -9,6 +9,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include "base/linux/UniqueFd.h"
 
@@ -26,36 +27,39 @@ class FdChannel final : public Channel {
   FdChannel& operator=(const FdChannel&) = delete;
 
   IoResult Read(Report& report, std::uint32_t length, std::uint32_t timeoutMs) override {
+    writable_ = false;
     short revents = 0;
     if (const int ready = Wait(POLLIN, timeoutMs, revents); ready <= 0)
       return ready == 0 ? IoResult{IoStatus::TimedOut, 0, {}} : Failure("poll", errno);
     if (revents == 0) return {IoStatus::Cancelled, 0, {}};
     // Hang-up or error with nothing left to read: the device is gone.
     if ((revents & POLLIN) == 0) return Disconnected();
-    // The node gives the report without its ID byte: it goes to byte 1 on.
-    std::uint8_t data[kReportSize];
-    const std::size_t want = std::clamp<std::size_t>(length, 2, kReportSize) - 1;
-    ssize_t n = 0;
-    do {
-      n = ::read(fd_.get(), data, want);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return Failure("read", errno);
-    if (n == 0) return Disconnected();
-    const auto got = static_cast<std::size_t>(n);
-    report[0] = 0;
-    std::memcpy(report.data() + 1, data, got);
-    // No bytes of an earlier report are left behind the new one.
-    std::fill(report.begin() + 1 + static_cast<std::ptrdiff_t>(got), report.end(), 0);
-    return {IoStatus::Ok, static_cast<std::uint32_t>(got + 1), {}};
+    return ReadReady(report, length);
+  }
+
+  // The poll that looks for waiting input also asks whether the node takes a write: a request
+  // sent right after it (the usual reason to look) needs no poll of its own.
+  IoResult ReadWaiting(Report& report, std::uint32_t length) override {
+    writable_ = false;
+    short revents = 0;
+    if (const int ready = Wait(POLLIN | POLLOUT, 0, revents); ready <= 0)
+      return ready == 0 ? IoResult{IoStatus::TimedOut, 0, {}} : Failure("poll", errno);
+    if (revents == 0) return {IoStatus::Cancelled, 0, {}};
+    if ((revents & POLLIN) != 0) return ReadReady(report, length);
+    if ((revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return Disconnected();
+    writable_ = (revents & POLLOUT) != 0;
+    return {IoStatus::TimedOut, 0, {}};
   }
 
   IoResult Write(const Report& report, std::uint32_t length, std::uint32_t timeoutMs) override {
-    short revents = 0;
-    if (const int ready = Wait(POLLOUT, timeoutMs, revents); ready <= 0)
-      return ready == 0 ? WriteTimedOut(name_, timeoutMs) : Failure("poll", errno);
-    if (revents == 0) return {IoStatus::Cancelled, 0, {}};
-    if ((revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 || (revents & POLLOUT) == 0)
-      return Disconnected();
+    if (!std::exchange(writable_, false)) {
+      short revents = 0;
+      if (const int ready = Wait(POLLOUT, timeoutMs, revents); ready <= 0)
+        return ready == 0 ? WriteTimedOut(name_, timeoutMs) : Failure("poll", errno);
+      if (revents == 0) return {IoStatus::Cancelled, 0, {}};
+      if ((revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 || (revents & POLLOUT) == 0)
+        return Disconnected();
+    }
     const std::size_t n = std::min<std::size_t>(length, kReportSize);
     ssize_t written = 0;
     do {
@@ -78,6 +82,25 @@ class FdChannel final : public Channel {
   }
 
  private:
+  // One report from the node, which has one ready.
+  IoResult ReadReady(Report& report, std::uint32_t length) {
+    // The node gives the report without its ID byte: it goes to byte 1 on.
+    std::uint8_t data[kReportSize];
+    const std::size_t want = std::clamp<std::size_t>(length, 2, kReportSize) - 1;
+    ssize_t n = 0;
+    do {
+      n = ::read(fd_.get(), data, want);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return Failure("read", errno);
+    if (n == 0) return Disconnected();
+    const auto got = static_cast<std::size_t>(n);
+    report[0] = 0;
+    std::memcpy(report.data() + 1, data, got);
+    // No bytes of an earlier report are left behind the new one.
+    std::fill(report.begin() + 1 + static_cast<std::ptrdiff_t>(got), report.end(), 0);
+    return {IoStatus::Ok, static_cast<std::uint32_t>(got + 1), {}};
+  }
+
   // poll() for `events` until ready, cancelled or timeoutMs has passed, signals or not.
   // Returns what poll() returns; `revents` stays 0 when Cancel ended the wait.
   int Wait(short events, std::uint32_t timeoutMs, short& revents) const {
@@ -109,6 +132,9 @@ class FdChannel final : public Channel {
   UniqueFd fd_;
   UniqueFd cancel_;
   std::string name_;
+  // The last call was a ReadWaiting that found nothing to read and the node writable, with no
+  // cancel: the Write that follows it goes straight to write().
+  bool writable_ = false;
 };
 
 }  // namespace
