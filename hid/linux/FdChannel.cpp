@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -52,7 +53,9 @@ class FdChannel final : public Channel {
   }
 
   IoResult Write(const Report& report, std::uint32_t length, std::uint32_t timeoutMs) override {
-    if (!std::exchange(writable_, false)) {
+    if (std::exchange(writable_, false)) {
+      if (cancelled_.load()) return {IoStatus::Cancelled, 0, {}};
+    } else {
       short revents = 0;
       if (const int ready = Wait(POLLOUT, timeoutMs, revents); ready <= 0)
         return ready == 0 ? WriteTimedOut(name_, timeoutMs) : Failure("poll", errno);
@@ -76,6 +79,7 @@ class FdChannel final : public Channel {
   }
 
   void Cancel() override {
+    cancelled_.store(true);
     const std::uint64_t one = 1;
     // Stays readable from now on: every later wait ends at once too.
     [[maybe_unused]] const ssize_t n = ::write(cancel_.get(), &one, sizeof one);
@@ -135,6 +139,8 @@ class FdChannel final : public Channel {
   // The last call was a ReadWaiting that found nothing to read and the node writable, with no
   // cancel: the Write that follows it goes straight to write().
   bool writable_ = false;
+  // Cancel has been called: what a Write without a poll of its own looks at.
+  std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace

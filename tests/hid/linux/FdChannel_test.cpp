@@ -91,6 +91,27 @@ TEST_F(FdChannelTest, WriteSendsTheReportIdByteAndTheLength) {
   EXPECT_EQ(packet[63], 0x44);
 }
 
+// What waits is read without waiting, in order; the request sent right after the look that
+// found nothing goes out, unless the channel was cancelled in between.
+TEST_F(FdChannelTest, WaitingReportsAreReadWithoutWaitingAndTheNextWriteStillCancels) {
+  Report r{};
+  Send({1});
+  Send({2});
+  EXPECT_EQ(channel_->ReadWaiting(r, 64).status, IoStatus::Ok);
+  EXPECT_EQ(r[1], 1);
+  EXPECT_EQ(channel_->ReadWaiting(r, 64).status, IoStatus::Ok);
+  EXPECT_EQ(r[1], 2);
+  EXPECT_EQ(channel_->ReadWaiting(r, 64).status, IoStatus::TimedOut);
+  ASSERT_EQ(channel_->Write(r, 64, 1000).status, IoStatus::Ok);
+  std::uint8_t packet[128];
+  EXPECT_EQ(::recv(peer_, packet, sizeof packet, MSG_DONTWAIT), 64);
+
+  EXPECT_EQ(channel_->ReadWaiting(r, 64).status, IoStatus::TimedOut);
+  channel_->Cancel();
+  EXPECT_EQ(channel_->Write(r, 64, 1000).status, IoStatus::Cancelled);
+  EXPECT_EQ(::recv(peer_, packet, sizeof packet, MSG_DONTWAIT), -1);
+}
+
 TEST_F(FdChannelTest, WriteToAVanishedPeerFails) {
   ClosePeer();
   const IoResult put = channel_->Write(Report{}, 64, 1000);
