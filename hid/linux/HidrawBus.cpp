@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
@@ -44,9 +45,26 @@ bool ReadDescriptorIoctl(int fd, std::vector<std::uint8_t>& descriptor) {
   return true;
 }
 
+// Everything before the last slash of a path ("/" for "/x", empty for a bare name); the
+// paths below are plain strings, which spares a connect over many interfaces most of its
+// allocations.
+std::string_view ParentOf(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return {};
+  return path.substr(0, slash == 0 ? 1 : slash);
+}
+
+// Joins a folder and a name with one slash between them.
+std::string Joined(std::string_view folder, std::string_view name) {
+  std::string out(folder);
+  if (!out.empty() && out.back() != '/') out += '/';
+  out += name;
+  return out;
+}
+
 // A small sysfs file read with plain system calls (this runs for every HID interface on every
 // connect); empty when it cannot be read.
-std::string ReadSysfsFile(const fs::path& file) {
+std::string ReadSysfsFile(const std::string& file) {
   char buffer[4096];
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return {};
@@ -59,12 +77,16 @@ std::string ReadSysfsFile(const fs::path& file) {
 // the USB interface it drives, itself a child of the USB device (.../usb1/1-2/1-2:1.1/0003:
 // 1852:7029.0005), so the ancestor of the usb_device type is its grandparent. Empty when there
 // is none, as for uhid devices; only USB HID devices are looked at.
-fs::path UsbDeviceOf(const fs::path& hidDevice, const HidUevent& u, const fs::path& devices) {
+std::string UsbDeviceOf(const std::string& hidDevice, const HidUevent& u,
+                        const std::string& devices) {
   constexpr std::uint32_t kBusUsb = 0x03;
   if (!u.ids || u.ids->bus != kBusUsb) return {};
-  const fs::path device = hidDevice.parent_path().parent_path();
-  if (!device.string().starts_with(devices.string() + "/")) return {};
-  return IsUsbDevice(ReadSysfsFile(device / "uevent")) ? device : fs::path();
+  const std::string_view device = ParentOf(ParentOf(hidDevice));
+  if (device.size() <= devices.size() + 1 || !device.starts_with(devices) ||
+      device[devices.size()] != '/')
+    return {};
+  std::string usb(device);
+  return IsUsbDevice(ReadSysfsFile(usb + "/uevent")) ? usb : std::string();
 }
 
 // Which unit an interface belongs to, the same for every interface of it and kept when it is
@@ -72,20 +94,21 @@ fs::path UsbDeviceOf(const fs::path& hidDevice, const HidUevent& u, const fs::pa
 // serial where it has one. Without a USB device, the port path and serial of the HID uevent
 // (without the /inputN that tells interfaces apart); where the kernel knows neither, the HID
 // device itself.
-std::string UnitLocation(const fs::path& hidDevice, const HidUevent& u, const fs::path& devices) {
-  if (const fs::path usb = UsbDeviceOf(hidDevice, u, devices); !usb.empty()) {
-    std::string serial = ReadSysfsFile(usb / "serial");
+std::string UnitLocation(const std::string& hidDevice, const HidUevent& u,
+                         const std::string& devices) {
+  if (const std::string usb = UsbDeviceOf(hidDevice, u, devices); !usb.empty()) {
+    std::string serial = ReadSysfsFile(usb + "/serial");
     while (!serial.empty() && (serial.back() == '\n' || serial.back() == '\0')) serial.pop_back();
-    const std::string port = usb.lexically_relative(devices).string();
+    const std::string port = usb.substr(devices.size() + 1);
     return "usb " + port + (serial.empty() ? "" : "\n" + serial);
   }
-  if (u.phys.empty() && u.uniq.empty()) return hidDevice.string();
+  if (u.phys.empty() && u.uniq.empty()) return hidDevice;
   return std::string(WithoutInputNumber(u.phys)) + "\n" + u.uniq;
 }
 
 // The IDs and the identity of the unit from the HID device's uevent; false without its IDs.
-bool ReadUevent(const fs::path& hidDevice, const fs::path& devices, InterfaceInfo& info) {
-  const HidUevent u = ParseHidUevent(ReadSysfsFile(hidDevice / "uevent"));
+bool ReadUevent(const std::string& hidDevice, const std::string& devices, InterfaceInfo& info) {
+  const HidUevent u = ParseHidUevent(ReadSysfsFile(hidDevice + "/uevent"));
   if (!u.ids) return false;
   info.vendorId = u.ids->vendorId;
   info.productId = u.ids->productId;
@@ -93,13 +116,13 @@ bool ReadUevent(const fs::path& hidDevice, const fs::path& devices, InterfaceInf
   return true;
 }
 
-// Follows one symbolic link (sysfs links are relative); a path that is no link stays.
-fs::path FollowLink(const fs::path& path) {
-  std::error_code ec;
-  const fs::path target = fs::read_symlink(path, ec);
-  if (ec) return path;
-  return target.is_absolute() ? target.lexically_normal()
-                              : (path.parent_path() / target).lexically_normal();
+// Follows one symbolic link (sysfs links are relative); a path that is no link stays. One
+// readlink, without the lstat std::filesystem makes first: this runs twice per interface.
+std::string FollowLink(const std::string& path) {
+  char buffer[PATH_MAX];
+  const ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer);
+  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) return path;
+  return JoinLinkTarget(ParentOf(path), std::string_view(buffer, static_cast<std::size_t>(n)));
 }
 
 // hidrawN's number; false for anything else.
@@ -152,14 +175,16 @@ class HidrawBus final : public Bus {
     }
     std::sort(nodes.begin(), nodes.end());
 
-    const fs::path devices = (fs::path(config_.sysfsRoot) / "devices").lexically_normal();
+    const std::string devices = JoinLinkTarget(config_.sysfsRoot, "devices");
+    const std::string classFolder = classDir.string();
     std::vector<InterfaceInfo> found;
     for (const auto& [number, name] : nodes) {
       // Two link reads find the HID device; sysfs has no further links below /sys/devices.
-      const fs::path hidDevice = FollowLink(FollowLink(classDir / name) / "device");
+      const std::string hidDevice =
+          FollowLink(Joined(FollowLink(Joined(classFolder, name)), "device"));
       InterfaceInfo info;
       if (!ReadUevent(hidDevice, devices, info)) continue;
-      info.path = (fs::path(config_.deviceDir) / name).string();
+      info.path = Joined(config_.deviceDir, name);
       found.push_back(std::move(info));
     }
     return found;

@@ -86,4 +86,38 @@ std::string_view WithoutInputNumber(std::string_view phys) {
   return phys.substr(0, at);
 }
 
+namespace {
+
+// Appends the steps of `path` to `out`, a normal path, keeping it normal: ".." takes the last
+// step away, except at the root (where it stays) and in a relative path that begins with "..".
+void AppendSteps(std::string& out, std::string_view path) {
+  while (!path.empty()) {
+    const std::size_t slash = path.find('/');
+    const std::string_view step = path.substr(0, slash);
+    path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
+    if (step.empty() || step == ".") continue;
+    const std::size_t last = out.rfind('/');
+    const std::string_view lastStep =
+        std::string_view(out).substr(last == std::string::npos ? 0 : last + 1);
+    if (step == ".." && out == "/") continue;
+    if (step == ".." && !out.empty() && lastStep != "..") {
+      out.erase(last == std::string::npos ? 0 : (last == 0 ? 1 : last));
+      continue;
+    }
+    if (!out.empty() && out.back() != '/') out += '/';
+    out += step;
+  }
+}
+
+}  // namespace
+
+std::string JoinLinkTarget(std::string_view folder, std::string_view target) {
+  std::string out;
+  const std::string_view start = target.starts_with('/') ? target : folder;
+  if (start.starts_with('/')) out = "/";
+  if (!target.starts_with('/')) AppendSteps(out, folder);
+  AppendSteps(out, target);
+  return out.empty() ? "." : out;
+}
+
 }  // namespace quarnel::hid
