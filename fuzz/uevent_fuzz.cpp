@@ -24,7 +24,7 @@ void CheckJoinedLink(std::string_view text) {
   std::string expected = joined.lexically_normal().string();
   while (expected.size() > 1 && expected.back() == '/') expected.pop_back();
   if (expected.empty()) expected = ".";
-  quarnel::fuzz::Require(quarnel::hid::JoinLinkTarget(folder, target) == expected,
+  quarnel::fuzz::Require(quarnel::hid::NormalJoin(folder, target) == expected,
                          "a link's target joins as std::filesystem joins it");
 }
 

@@ -122,7 +122,7 @@ std::string FollowLink(const std::string& path) {
   char buffer[PATH_MAX];
   const ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer);
   if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) return path;
-  return JoinLinkTarget(ParentOf(path), std::string_view(buffer, static_cast<std::size_t>(n)));
+  return NormalJoin(ParentOf(path), std::string_view(buffer, static_cast<std::size_t>(n)));
 }
 
 // hidrawN's number; false for anything else.
@@ -165,18 +165,17 @@ class HidrawBus final : public Bus {
   }
 
   std::vector<InterfaceInfo> Enumerate() override {
-    const fs::path classDir = fs::path(config_.sysfsRoot) / "class" / "hidraw";
+    const std::string classFolder = NormalJoin(config_.sysfsRoot, "class/hidraw");
     std::vector<std::pair<unsigned, std::string>> nodes;
     std::error_code ec;
-    for (fs::directory_iterator it(classDir, ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::directory_iterator it(classFolder, ec), end; !ec && it != end; it.increment(ec)) {
       std::string name = it->path().filename().string();
       unsigned number = 0;
       if (NodeNumber(name, number)) nodes.emplace_back(number, std::move(name));
     }
     std::sort(nodes.begin(), nodes.end());
 
-    const std::string devices = JoinLinkTarget(config_.sysfsRoot, "devices");
-    const std::string classFolder = classDir.string();
+    const std::string devices = NormalJoin(config_.sysfsRoot, "devices");
     std::vector<InterfaceInfo> found;
     for (const auto& [number, name] : nodes) {
       // Two link reads find the HID device; sysfs has no further links below /sys/devices.

@@ -111,12 +111,12 @@ void AppendSteps(std::string& out, std::string_view path) {
 
 }  // namespace
 
-std::string JoinLinkTarget(std::string_view folder, std::string_view target) {
+std::string NormalJoin(std::string_view folder, std::string_view path) {
   std::string out;
-  const std::string_view start = target.starts_with('/') ? target : folder;
+  const std::string_view start = path.starts_with('/') ? path : folder;
   if (start.starts_with('/')) out = "/";
-  if (!target.starts_with('/')) AppendSteps(out, folder);
-  AppendSteps(out, target);
+  if (!path.starts_with('/')) AppendSteps(out, folder);
+  AppendSteps(out, path);
   return out.empty() ? "." : out;
 }
 

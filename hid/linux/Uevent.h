@@ -33,10 +33,10 @@ bool IsUsbDevice(std::string_view text);
 // A HID_PHYS without the "/inputN" that tells the interfaces of one unit apart.
 std::string_view WithoutInputNumber(std::string_view phys);
 
-// Where a symbolic link in `folder` whose text is `target` leads, with "." and ".." steps and
-// repeated slashes taken out (as std::filesystem's lexically_normal, in plain strings: this
-// runs twice for every HID interface on every connect). An absolute target replaces the
-// folder; ".." above the root stays at the root.
-std::string JoinLinkTarget(std::string_view folder, std::string_view target);
+// Where `path` leads from `folder` (a symbolic link's text from the link's folder, or names
+// below a folder), with "." and ".." steps and repeated slashes taken out: std::filesystem's
+// lexically_normal in plain strings, as this runs twice for every HID interface on every
+// connect. An absolute `path` replaces the folder; ".." above the root stays at the root.
+std::string NormalJoin(std::string_view folder, std::string_view path);
 
 }  // namespace quarnel::hid
