@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 #include "engine/ImageVersion.h"
 #include "engine/Products.h"
@@ -55,12 +56,16 @@ hid::ServedAnswer Device::Serve(std::span<const std::uint8_t> report) {
   if (!request) return out;  // not ours: a real unit ignores it too
   const Report answer = Answer(*request);
   ++answers_;
+  out.latencyUs = faults_.latencyUs;
   if (requests_ >= faults_.delayFrom) {
     out.delayMs = faults_.delayMs;
     out.delayUs = faults_.delayUs;
   }
   const auto every = [&](std::uint32_t n) { return n != 0 && answers_ % n == 0; };
-  if (every(faults_.dropEvery)) return out;
+  if (every(faults_.dropEvery)) {
+    if (faults_.lateDupAt == requests_) lateCopy_ = answer;
+    return out;
+  }
   if (every(faults_.staleEvery) && framing_ == Framing::Standard) {
     Report stale = lastAnswer_.value_or(answer);
     // An answer to an earlier request: its sequence number lags behind.
@@ -69,6 +74,10 @@ hid::ServedAnswer Device::Serve(std::span<const std::uint8_t> report) {
         seq <= 1 ? std::uint8_t{255} : static_cast<std::uint8_t>(seq - 1);
     out.answers.push_back(stale);
   }
+  // The copy is sent now that the next request has come, ahead of that request's answer.
+  if (lateCopy_ && faults_.lateDupAt && requests_ == *faults_.lateDupAt + 1)
+    out.answers.push_back(*std::exchange(lateCopy_, std::nullopt));
+  if (faults_.lateDupAt == requests_) lateCopy_ = answer;
   out.answers.push_back(answer);
   if (every(faults_.dupEvery) || faults_.dupAt == requests_) out.answers.push_back(answer);
   lastAnswer_ = answer;
@@ -80,10 +89,7 @@ Report Device::Answer(const ParsedRequest& q) {
     return BuildRegisterAnswer(q.sequence, registers_[q.reg]);
   const std::uint16_t start = JoinAddress(q.control, q.deviceAddress, q.address);
   if (q.kind == ParsedRequest::Kind::Write) {
-    if (!faults_.refuseWrites) {
-      for (std::size_t i = 0; i < q.data.size(); ++i)
-        eeprom_[(start + i) % kEepromSize] = q.data[i];
-    }
+    Write(start, q.data);
     return BuildTransferAnswer(framing_, q.sequence, {});
   }
   // A read answers with the bytes asked for; the alternate framing always answers 16.
@@ -99,6 +105,21 @@ Report Device::Answer(const ParsedRequest& q) {
       data[i] = static_cast<std::uint8_t>(~data[i]);
   }
   return BuildTransferAnswer(framing_, q.sequence, std::span(data).first(length));
+}
+
+// A serial EEPROM takes no write during its write cycle; the unit acknowledges the request all
+// the same. Only a stored write starts a cycle.
+void Device::Write(std::uint16_t start, std::span<const std::uint8_t> data) {
+  if (faults_.refuseWrites) return;
+  const Clock::time_point now = now_();
+  if (now < busyUntil_) return;
+  for (std::size_t i = 0; i < data.size(); ++i) eeprom_[(start + i) % kEepromSize] = data[i];
+  busyUntil_ = now + std::chrono::microseconds(faults_.writeCycleUs.value_or(kDefaultWriteCycleUs));
+}
+
+void Device::SetClock(std::function<Clock::time_point()> now) {
+  std::lock_guard lock(mutex_);
+  now_ = std::move(now);
 }
 
 bool Device::vanished() const {

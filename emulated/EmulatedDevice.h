@@ -4,8 +4,10 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -25,6 +27,8 @@ std::array<std::uint8_t, 256> RegistersFor(std::span<const std::uint8_t> image);
 
 class Device final : public hid::ReportServer {
  public:
+  using Clock = std::chrono::steady_clock;
+
   // A unit with an erased EEPROM whose registers say it runs `image`.
   explicit Device(std::uint16_t productId, Faults faults = {},
                   std::span<const std::uint8_t> image = FirmwareImage());
@@ -41,9 +45,12 @@ class Device final : public hid::ReportServer {
   void SetEeprom(std::size_t address, std::span<const std::uint8_t> bytes);
   std::uint8_t Register(std::uint8_t reg) const;
   void SetRegister(std::uint8_t reg, std::uint8_t value);
+  // The clock of the EEPROM's write cycle (the system's steady clock unless a test sets one).
+  void SetClock(std::function<Clock::time_point()> now);
 
  private:
   Report Answer(const ParsedRequest& request);
+  void Write(std::uint16_t start, std::span<const std::uint8_t> data);
 
   const std::uint16_t productId_;
   const Framing framing_;
@@ -55,6 +62,10 @@ class Device final : public hid::ReportServer {
   std::uint32_t answers_ = 0;
   bool vanished_ = false;
   std::optional<Report> lastAnswer_;
+  std::optional<Report> lateCopy_;
+  std::function<Clock::time_point()> now_ = [] { return Clock::now(); };
+  // The EEPROM ignores writes until then.
+  Clock::time_point busyUntil_{};
 };
 
 }  // namespace quarnel::emulated

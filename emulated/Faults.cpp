@@ -14,7 +14,7 @@ namespace {
 // reach. The greatest 32-bit number is left out; on Windows it means a wait without end.
 constexpr std::uint32_t kMostCount = UINT32_MAX - 1;
 
-constexpr std::array<FaultKind, 10> kFaultKinds = {{
+constexpr std::array<FaultKind, 13> kFaultKinds = {{
     {"flip", "ADDR", 0, kEepromSize - 1, "the byte at ADDR reads back inverted",
      [](Faults& f, std::uint32_t n) { f.flipAddress = static_cast<std::uint16_t>(n); }},
     {"silent-after", "N", 0, kMostCount, "the unit answers N requests, then nothing",
@@ -28,6 +28,9 @@ constexpr std::array<FaultKind, 10> kFaultKinds = {{
      [](Faults& f, std::uint32_t n) { f.dupEvery = n; }},
     {"dup-at", "N", 0, kMostCount, "the answer to request N is sent twice",
      [](Faults& f, std::uint32_t n) { f.dupAt = n; }},
+    {"late-dup", "N", 0, kMostCount,
+     "the answer to request N comes again after request N+1, before its answer",
+     [](Faults& f, std::uint32_t n) { f.lateDupAt = n; }},
     {"drop", "N", 1, kMostCount, "every Nth answer is never sent",
      [](Faults& f, std::uint32_t n) { f.dropEvery = n; }},
     {"delay", "MS", 0, kMostCount, "each answer comes MS milliseconds late",
@@ -36,6 +39,13 @@ constexpr std::array<FaultKind, 10> kFaultKinds = {{
      [](Faults& f, std::uint32_t n) { f.delayFrom = n; }},
     {"refuse-writes", "", 0, 0, "writes are acknowledged, but the EEPROM keeps its bytes",
      [](Faults& f, std::uint32_t) { f.refuseWrites = true; }},
+    // A second at most: a link slower than that is a silent one.
+    {"latency", "US", 0, 1000000,
+     "answers leave US microseconds after their request and apart (default 100)",
+     [](Faults& f, std::uint32_t n) { f.latencyUs = n; }},
+    {"write-cycle", "US", 0, 1000000,
+     "the EEPROM ignores writes for US microseconds after each (default 4000)",
+     [](Faults& f, std::uint32_t n) { f.writeCycleUs = n; }},
 }};
 
 const FaultKind* FindKind(std::string_view name) {

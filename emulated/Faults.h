@@ -13,6 +13,10 @@
 
 namespace quarnel::emulated {
 
+// The unit's own timing, kept unless a test or demonstration asks for other values.
+inline constexpr std::uint32_t kDefaultLatencyUs = 100;
+inline constexpr std::uint32_t kDefaultWriteCycleUs = 4000;
+
 struct Faults {
   std::optional<std::uint16_t> flipAddress{};  // this byte reads back inverted
   std::optional<std::uint32_t> silentAfter{};  // answer this many requests, then nothing
@@ -21,10 +25,19 @@ struct Faults {
   std::uint32_t dupEvery = 0;    // every Nth answer is sent twice
   std::uint32_t dropEvery = 0;   // every Nth answer is never sent
   std::optional<std::uint32_t> dupAt{};  // the answer to this request is sent twice
+  // The answer to this request comes again once the next request has arrived, before that
+  // request's own answer, as a USB device's repeated input report reaches the host.
+  std::optional<std::uint32_t> lateDupAt{};
   std::uint32_t delayMs = 0;             // each answer comes this late
   std::uint32_t delayUs = 0;             // ... and this many microseconds later still
   std::uint32_t delayFrom = 0;           // ... from this request on (0 and 1: from the first)
   bool refuseWrites = false;             // writes are acknowledged but the EEPROM keeps its bytes
+  // Answers leave this long after their request came and after the answer before them, as
+  // input reports reach the host one interrupt poll apart.
+  std::uint32_t latencyUs = kDefaultLatencyUs;
+  // After each write it stored, the EEPROM is busy this long: a write that comes sooner is
+  // acknowledged, but its bytes are not stored. Unset: kDefaultWriteCycleUs.
+  std::optional<std::uint32_t> writeCycleUs{};
 };
 
 // One kind of fault as the option KIND[:VALUE] names it.

@@ -20,6 +20,13 @@ constexpr int kReadsPerSend = 100;
 // A register read waits for its answer in slices this long, so that it sees the abort flag
 // soon after it is raised.
 constexpr std::uint32_t kRegisterSliceMs = 50;
+// A chunk of the alternate framing is asked for at most this often. Two asks prove it; a
+// repeated answer and a lost one within the same chunk cost up to three more.
+constexpr std::uint32_t kMostAsks = 6;
+// A read phase of the alternate framing sees at most this many answers that no request was
+// waiting for when its unit repeats at most one answer. More mean that answers may have been
+// taken two requests late, where two in a row can agree on the wrong chunk.
+constexpr std::uint32_t kMostExtraAnswers = 1;
 
 void Pause(std::uint32_t ms) {
   if (ms != 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -153,6 +160,10 @@ void TransferEngine::SetupPhase(Phase phase) {
   s.linkLost = 0;
   s.outOfStep = 0;
   longestAnswer_ = {};
+  haveCandidate_ = false;
+  asks_ = 0;
+  extras_ = 0;
+  askedYet_ = false;
   if (write) {
     s.verifyPending = 1;
   } else {
@@ -207,12 +218,34 @@ void TransferEngine::TakeAnswer() {
 
 void TransferEngine::NextOrFinish() {
   TransferState& s = state_;
-  if (s.currentAddress > s.endAddress) {
-    AwaitStragglers();
-    s.finished = 1;
-  } else {
+  if (s.currentAddress <= s.endAddress) {
     s.sendDue = 1;
+  } else if (s.mode != 0 || AwaitStragglers()) {
+    s.finished = 1;
   }
+}
+
+// Under one repeated answer, every answer is either the one to its own request or the one to
+// the request before it. Asked twice in a row, the chunk's second answer is then always its
+// own, save the repeated copy itself; two answers in a row that agree are the chunk's bytes.
+bool TransferEngine::Proven(std::span<const std::uint8_t> data) {
+  TransferState& s = state_;
+  const bool agree = haveCandidate_ && std::equal(data.begin(), data.end(), candidate_.begin());
+  ++asks_;
+  if (agree) {
+    haveCandidate_ = false;
+    asks_ = 0;
+    return true;
+  }
+  std::copy(data.begin(), data.end(), candidate_.begin());
+  haveCandidate_ = true;
+  if (asks_ < kMostAsks) {
+    s.sendDue = 1;
+  } else {
+    s.outOfStep = 1;
+    s.finished = 1;
+  }
+  return false;
 }
 
 std::uint8_t TransferEngine::SendChunk(const std::uint8_t* data) {
@@ -220,8 +253,16 @@ std::uint8_t TransferEngine::SendChunk(const std::uint8_t* data) {
   const std::uint8_t length = ChunkLength();
   if (length != 0) {
     // Whatever is waiting came before this request: it must never be taken for its answer
-    // (the alternate framing's answers carry nothing that would tell).
-    link_->Drain();
+    // (the alternate framing's answers carry nothing that would tell). In a read phase after
+    // its first request, an answer found waiting is one more than the requests account for.
+    const bool counting = framing() == Framing::Alternate && s.mode == 0 && askedYet_;
+    bool outOfStep = false;
+    link_->Drain(!counting ? CHidApp::Dropped{} : [&](const Report& report, std::uint32_t count) {
+      if (AcceptReadAnswer(Framing::Alternate, report, count, s.sequence, s.chunkSize))
+        outOfStep = NoteExtraAnswer() || outOfStep;
+    });
+    if (outOfStep) return 0;
+    askedYet_ = true;
     const AddressSplit split = SplitAddress(s.control, s.currentAddress);
     SendTransferRequest(s.sequence, s.command, s.control,
                         static_cast<std::uint8_t>(s.deviceAddress | split.highBits), split.field,
@@ -263,6 +304,7 @@ void TransferEngine::ReadBackStep() {
     const std::size_t room =
         s.currentAddress < s.readBack.size() ? s.readBack.size() - s.currentAddress : 0;
     const auto first = answer.begin() + static_cast<std::ptrdiff_t>(data->offset);
+    if (framing() == Framing::Alternate && !Proven(std::span(first, length))) return;
     std::copy_n(first, std::min(length, room), s.readBack.begin() + s.currentAddress);
     s.currentAddress = static_cast<std::uint16_t>(s.currentAddress + length);
     SetProgress(50);
@@ -276,30 +318,33 @@ void TransferEngine::NoteAnswerTime() {
   longestAnswer_ = std::max(longestAnswer_, std::chrono::steady_clock::now() - sentAt_);
 }
 
-void TransferEngine::AwaitStragglers() {
+bool TransferEngine::AwaitStragglers() {
   using Clock = std::chrono::steady_clock;
   TransferState& s = state_;
-  if (framing() != Framing::Alternate) return;
+  if (framing() != Framing::Alternate) return true;
   const auto wait =
       std::min<Clock::duration>(std::max<Clock::duration>(stragglerLeast_, 4 * longestAnswer_),
                                 std::chrono::milliseconds(link_->ReadTimeoutMs()));
   const Clock::time_point deadline = Clock::now() + wait;
-  const bool write = s.mode != 0;
   for (Clock::time_point now = Clock::now(); s.running != 0 && now < deadline; now = Clock::now()) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
     Report answer{};
     const std::uint32_t count = link_->Read(answer, static_cast<std::uint32_t>(left.count()));
-    // A link that dies now leaves the phase as complete as it was.
-    if (count == 0 && link_->Lost()) return;
-    const bool acceptable =
-        write ? AcceptWriteAnswer(Framing::Alternate, answer, count, s.sequence)
-              : AcceptReadAnswer(Framing::Alternate, answer, count, s.sequence, s.chunkSize)
-                    .has_value();
-    if (acceptable) {
-      s.outOfStep = 1;
-      return;
-    }
+    // A unit lost before the wait is over may have had more to send: nothing is proven.
+    if (count == 0 && link_->Lost()) return false;
+    if (AcceptReadAnswer(Framing::Alternate, answer, count, s.sequence, s.chunkSize) &&
+        NoteExtraAnswer())
+      return true;
   }
+  return true;
+}
+
+bool TransferEngine::NoteExtraAnswer() {
+  TransferState& s = state_;
+  if (++extras_ <= kMostExtraAnswers) return false;
+  s.outOfStep = 1;
+  s.finished = 1;
+  return true;
 }
 
 void TransferEngine::WorkerProc(TransferEngine* engine) {

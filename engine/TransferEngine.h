@@ -56,8 +56,9 @@ struct TransferState {
   std::atomic<std::uint32_t> accepted{0};
   // Set by the worker: the link died before the phase was complete.
   std::atomic<std::uint8_t> linkLost{0};
-  // Set by the worker with `finished`: after the phase's last answer another answer came
-  // that its acceptance rule would take, so the answers were not those of their requests.
+  // Set by the worker with `finished`: the read phase's answers were not those of their
+  // requests (no two answers in a row agreed on a chunk, or more answers came than the
+  // phase's requests and a single repeated one account for).
   std::atomic<std::uint8_t> outOfStep{0};
 };
 
@@ -105,7 +106,7 @@ class TransferEngine {
   // The device link the steps talk to; owned by the caller.
   void SetLink(CHidApp* link) { link_ = link; }
   void SetPauses(std::uint32_t writePauseMs, std::uint32_t idlePauseMs);
-  // How long the alternate framing waits for answers after a phase's last one, at least.
+  // How long the alternate framing waits for answers after a read phase's last one, at least.
   void SetStragglerWait(std::chrono::milliseconds least) { stragglerLeast_ = least; }
   // ReadRegister gives up retrying once this moment has passed (default: never).
   void SetRegisterDeadline(std::chrono::steady_clock::time_point deadline) { deadline_ = deadline; }
@@ -140,13 +141,22 @@ class TransferEngine {
   void TakeAnswer();
   // After an accepted answer: the next request, or the end of the phase.
   void NextOrFinish();
+  // The alternate framing's read answers carry no address: the chunk's bytes are taken once
+  // two answers in a row agree on them. True when `data` is proven; otherwise the chunk is
+  // asked for again, or the phase ends out of step once it has been asked too often.
+  bool Proven(std::span<const std::uint8_t> data);
   void PauseAfterWrite();
   void SetProgress(int base);
   // Notes how long the accepted answer took since its request went out.
   void NoteAnswerTime();
-  // The alternate framing's answers carry no sequence number: after the phase's last accepted
-  // answer, reads on for a while and sets `outOfStep` if one more acceptable answer comes.
-  void AwaitStragglers();
+  // The alternate framing's answers carry no sequence number: after a read phase's last
+  // proven chunk, reads on for a while and counts what comes as extra answers. False when the
+  // link died meanwhile: the phase is not complete.
+  bool AwaitStragglers();
+  // An answer of a read phase in the alternate framing that no request was waiting for (found
+  // waiting before a request, or after the phase's last): beyond the one a single repeated
+  // answer makes, the phase is out of step. True when it is.
+  bool NoteExtraAnswer();
 
   TransferState state_;
   std::span<const std::uint8_t> image_;
@@ -158,6 +168,13 @@ class TransferEngine {
   std::chrono::steady_clock::duration lateness_ = std::chrono::microseconds(50);
   std::chrono::milliseconds stragglerLeast_{50};
   std::chrono::steady_clock::time_point sentAt_{};
+  // The answer last taken for the chunk at the current address, and how often it was asked.
+  std::array<std::uint8_t, kAlternateChunk> candidate_{};
+  bool haveCandidate_ = false;
+  std::uint32_t asks_ = 0;
+  // Extra answers of this read phase so far, and whether its first request has gone out.
+  std::uint32_t extras_ = 0;
+  bool askedYet_ = false;
   std::chrono::steady_clock::duration longestAnswer_{};
 };
 

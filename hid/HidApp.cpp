@@ -148,15 +148,16 @@ std::uint32_t CHidApp::Read(Report& buffer, std::uint32_t timeoutMs) {
   return r.count;
 }
 
-void CHidApp::Drain() {
+void CHidApp::Drain(const Dropped& dropped) {
   // A unit that sends without end is not waited out: a HID ring buffer holds far fewer.
   constexpr int kMostDropped = 1024;
-  for (int dropped = 0; dropped < kMostDropped && Usable(); ++dropped) {
+  for (int n = 0; n < kMostDropped && Usable(); ++n) {
     Report stale{};
     hid::IoResult r = opened_.channel->ReadWaiting(stale, opened_.inputLength);
     if (r.status == hid::IoStatus::Failed) LoseLink(std::move(r.failure));
     if (r.status != hid::IoStatus::Ok) return;
     if (tracer_) tracer_('R', stale, r.count);
+    if (dropped) dropped(stale, r.count);
   }
 }
 

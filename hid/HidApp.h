@@ -36,8 +36,10 @@ class CHidApp {
   std::uint32_t Read(Report& buffer, std::uint32_t timeoutMs);
   // Reads and drops every input report already waiting on the link, without waiting for one,
   // so that an answer that came before a request was sent is never taken for its answer. The
-  // dropped reports are traced as reads; a failure ends the link as a read's does.
-  void Drain();
+  // dropped reports are traced as reads and, when `dropped` is given, shown to it with their
+  // byte counts; a failure ends the link as a read's does.
+  using Dropped = std::function<void(const Report& report, std::uint32_t count)>;
+  void Drain(const Dropped& dropped = nullptr);
   // One output report from `buffer`, exactly as long as the interface's output report; the
   // byte count written, 0 on failure or time-out (the link is then lost for good).
   std::uint32_t Write(const Report& buffer);

@@ -18,6 +18,10 @@ struct ServedAnswer {
   std::vector<Report> answers;  // report-ID byte first
   std::uint32_t delayMs = 0;    // they are sent this late
   std::uint32_t delayUs = 0;    // ... and this many microseconds later still
+  // Each answer leaves this long after the report came and after the answer before it, as
+  // input reports reach the host one interrupt poll apart (so an answer sent twice can come
+  // after the next request went out). Transports that serve in the writer's thread ignore it.
+  std::uint32_t latencyUs = 0;
   bool vanish = false;          // the far end goes away after sending them
 };
 

@@ -236,7 +236,9 @@ void Trace(char direction, const Report& report, std::uint32_t count) {
 // The test seam's bus, or the emulated unit asked for, or the system's HID interfaces.
 hid::Bus* ChooseBus(const CliOptions& o, const Environment& env, std::unique_ptr<hid::Bus>& own) {
   if (env.bus != nullptr) return env.bus;
-  own = MakeBus(o.shared);
+  SharedOptions shared = o.shared;
+  if (!shared.faults.writeCycleUs) shared.faults.writeCycleUs = env.simulatedWriteCycleUs;
+  own = MakeBus(shared);
   return own.get();
 }
 

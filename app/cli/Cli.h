@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -25,6 +27,9 @@ struct Environment {
   // Testing seams: the pause after each accepted write, the run lock's name, and a bus of
   // emulated units used instead of the system's or the --simulate one.
   std::uint32_t writePauseMs = kWritePauseMs;
+  // ... and, unless --simulate-fault names one, the write cycle of the --simulate unit, which
+  // a shorter pause needs to match (unset: the unit's own).
+  std::optional<std::uint32_t> simulatedWriteCycleUs{};
   std::string runLockName = "quarnel-fwupdate";
   hid::Bus* bus = nullptr;
   // The clock and the pauses of waiting for a unit and for access to it.

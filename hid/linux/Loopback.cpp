@@ -1,12 +1,14 @@
 // The loopback on Linux: a SOCK_SEQPACKET socket pair. The link's end is read and written by
 // the same code as a hidraw node; the far end is served on its own thread, one report per
-// packet.
+// packet, each answer sent when the unit's timing says.
 #include "hid/Loopback.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -14,6 +16,7 @@
 #include <utility>
 
 #include "base/linux/UniqueFd.h"
+#include "hid/AnswerSchedule.h"
 #include "hid/ServedChannel.h"
 #include "hid/linux/FdChannel.h"
 
@@ -29,7 +32,7 @@ class Server {
         server_(std::move(server)),
         thread_([this] { Serve(); }) {}
   ~Server() {
-    // Ends a delay under way as well as a wait for the next report.
+    // Ends a wait for an answer's time as well as a wait for the next report.
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(stop_.get(), &one, sizeof one);
     ::shutdown(fd_.get(), SHUT_RDWR);
@@ -39,38 +42,51 @@ class Server {
   Server& operator=(const Server&) = delete;
 
  private:
+  using Clock = AnswerSchedule::Clock;
+
+  // Takes each report as it comes and sends each answer when it is due, until the link closes
+  // its end, the unit vanishes or the link is being closed.
   void Serve() {
-    std::uint8_t packet[kReportSize + 1];
+    // Answers a latency of microseconds apart need sleeps that end on time.
+    ::prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
+    AnswerSchedule schedule;
     for (;;) {
+      if (!SendDue(schedule)) return;
+      pollfd p[2] = {{fd_.get(), POLLIN, 0}, {stop_.get(), POLLIN, 0}};
+      timespec limit{};
+      const timespec* wait = nullptr;
+      if (!schedule.empty()) {
+        const auto left = std::max(Clock::duration::zero(), schedule.next() - Clock::now());
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+        limit = {static_cast<time_t>(seconds.count()),
+                 static_cast<long>(std::chrono::nanoseconds(left - seconds).count())};
+        wait = &limit;
+      }
+      const int ready = ::ppoll(p, 2, wait, nullptr);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready < 0 || p[1].revents != 0) return;
+      if (p[0].revents == 0) continue;
+      std::uint8_t packet[kReportSize + 1];
       const ssize_t n = ::recv(fd_.get(), packet, sizeof packet, 0);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return;  // the link closed its end
-      const ServedAnswer out = server_->Serve(std::span(packet, static_cast<std::size_t>(n)));
-      const auto delay =
-          std::chrono::milliseconds(out.delayMs) + std::chrono::microseconds(out.delayUs);
-      if (delay.count() != 0 && Stopped(delay)) return;
-      for (const Report& answer : out.answers) {
-        // Input reports travel without their report-ID byte, as hidraw delivers them.
-        if (::send(fd_.get(), answer.data() + 1, kReportSize - 1, MSG_NOSIGNAL) < 0) return;
-      }
-      if (out.vanish) {
-        ::shutdown(fd_.get(), SHUT_RDWR);
-        return;
-      }
+      schedule.Add(server_->Serve(std::span(packet, static_cast<std::size_t>(n))), Clock::now());
     }
   }
 
-  // Waits up to `delay`; true when the link is being closed meanwhile.
-  bool Stopped(std::chrono::microseconds delay) const {
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(delay);
-    const timespec limit{static_cast<time_t>(seconds.count()),
-                         static_cast<long>((delay - seconds).count()) * 1000L};
-    pollfd p{stop_.get(), POLLIN, 0};
-    int ready = 0;
-    do {
-      ready = ::ppoll(&p, 1, &limit, nullptr);
-    } while (ready < 0 && errno == EINTR);
-    return ready != 0;
+  // Sends the answers that are due; false once the unit has vanished or the link is gone.
+  bool SendDue(AnswerSchedule& schedule) {
+    while (auto entry = schedule.TakeDue(Clock::now())) {
+      // Input reports travel without their report-ID byte, as hidraw delivers them.
+      if (entry->report &&
+          ::send(fd_.get(), entry->report->data() + 1, kReportSize - 1, MSG_NOSIGNAL) < 0)
+        return false;
+      if (entry->vanish) {
+        ::shutdown(fd_.get(), SHUT_RDWR);
+        return false;
+      }
+    }
+    return true;
   }
 
   UniqueFd fd_;

@@ -7,6 +7,7 @@
 #include "base/Text.h"
 #include "emulated/Descriptor.h"
 #include "engine/FirmwareImage.h"
+#include "tests/support/FakeClock.h"
 
 namespace quarnel::emulated {
 namespace {
@@ -17,6 +18,12 @@ using Bytes = std::vector<std::uint8_t>;
 struct Host {
   Device& device;
   std::uint8_t sequence = 1;
+  // The unit's clock, moved on by the program's pause after each accepted write.
+  testing::FakeClock clock{};
+
+  explicit Host(Device& d) : device(d) {
+    device.SetClock([this] { return clock.now; });
+  }
 
   Framing framing() const { return device.framing(); }
   std::uint16_t chunk() const {
@@ -38,6 +45,7 @@ struct Host {
       ASSERT_EQ(out.answers.size(), 1u);
       ASSERT_TRUE(AcceptWriteAnswer(framing(), out.answers[0], kReportLength, sequence));
       sequence = NextSequence(sequence);
+      clock.Advance(std::chrono::milliseconds(4));
     }
   }
 
@@ -67,7 +75,7 @@ TEST(EmulatedDevice, WholeImageRoundTripsInBothFramings) {
                             std::uint16_t{0x2004}}) {
     Device device(pid);
     EXPECT_EQ(device.framing(), pid == 0x2004 ? Framing::Alternate : Framing::Standard);
-    Host host{device};
+    Host host(device);
     host.WriteImage(FirmwareImage());
     const Bytes back = host.ReadBack(FirmwareImage().size());
     EXPECT_TRUE(
@@ -175,6 +183,42 @@ TEST(EmulatedDevice, FaultsDoWhatTheySay) {
   {
     Device d(0x7029, Faults{.delayMs = 25});
     EXPECT_EQ(write(d, 1).delayMs, 25u);
+  }
+  {  // the answer to the second request comes again with the third's, before it
+    Device d(0x2004, Faults{.lateDupAt = 2, .latencyUs = 250});
+    EXPECT_EQ(write(d, 1).latencyUs, 250u);
+    const auto second = write(d, 2);
+    ASSERT_EQ(second.answers.size(), 1u);
+    const Report read = BuildTransferRequest(
+        Framing::Alternate, {0, kCommandRead, kControlRead, kEepromAddress, 0, 16, {}});
+    const auto third = d.Serve(read);
+    ASSERT_EQ(third.answers.size(), 2u);
+    EXPECT_EQ(third.answers[0], second.answers[0]);
+    EXPECT_NE(third.answers[1], second.answers[0]);
+    EXPECT_EQ(d.Serve(read).answers.size(), 1u);
+  }
+  {  // the EEPROM ignores a write during the write cycle of the last one it stored
+    Device d(0x7029);
+    testing::FakeClock clock;
+    d.SetClock([&clock] { return clock.now; });
+    const auto put = [&](std::uint8_t value, std::uint8_t seq) {
+      const Bytes data(8, value);
+      const auto out = d.Serve(BuildTransferRequest(
+          Framing::Standard, {seq, kCommandWrite, kControlWrite, kEepromAddress, 0, 8, data}));
+      EXPECT_EQ(out.answers.size(), 1u);  // acknowledged all the same
+      return d.Eeprom()[0];
+    };
+    EXPECT_EQ(put(0x11, 1), 0x11);
+    clock.now += std::chrono::microseconds(3999);
+    EXPECT_EQ(put(0x22, 2), 0x11);
+    clock.now += std::chrono::microseconds(1);
+    EXPECT_EQ(put(0x33, 3), 0x33);  // the ignored write started no cycle of its own
+    Device quick(0x7029, Faults{.writeCycleUs = 0});
+    EXPECT_EQ(write(quick, 1).answers.size(), 1u);
+    const auto second = quick.Serve(BuildTransferRequest(
+        Framing::Standard, {2, kCommandWrite, kControlWrite, kEepromAddress, 8, 8, eight}));
+    EXPECT_EQ(second.answers.size(), 1u);
+    EXPECT_EQ(quick.Eeprom()[8], 0x5A);
   }
   {  // the second request's answer twice, and late from the third request on
     Device d(0x2004, Faults{.dupAt = 2, .delayMs = 25, .delayFrom = 3});

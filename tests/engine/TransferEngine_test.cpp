@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <set>
 #include <vector>
 
 #include "hid/HidApp.h"
@@ -162,46 +164,111 @@ TEST(TransferEngine, ReadBackTakesOnlyTheBytesAskedFor) {
   EXPECT_EQ(rig.engine.ReadBack()[8], 0);
 }
 
-// Alternate answers carry no sequence number: one answer too many shows only after the last.
-TEST(TransferEngine, AlternateFramingNoticesAnswersOutOfStep) {
-  const std::vector<std::uint8_t> image(32, 0x22);
-  const Report ack = BuildTransferAnswer(Framing::Alternate, 0, {});
-  const Report data = BuildTransferAnswer(Framing::Alternate, 0, std::vector<std::uint8_t>(16));
-  Report plain = ack;
-  plain[AnswerLayout::length] = 0;
+// What a unit of the alternate framing does with the answers to its requests (numbered from 1).
+struct AnswerFaults {
+  std::set<int> lateCopy{};   // the answer comes again after the next request went out
+  std::set<int> earlyCopy{};  // the answer comes again before the next request goes out
+  std::set<int> dropped{};    // the answer never comes
+  bool goneAfterLast = false;  // the unit is lost once the last request has its answer
+  bool changing = false;       // every answer carries other bytes
+};
+
+struct PhaseEnd {
+  TransferSnapshot state;
+  std::vector<std::uint8_t> readBack;
+  int requests = 0;
+  bool lost = false;
+};
+
+// Runs a phase of the alternate framing against a scripted unit that holds `eeprom`. An answer
+// not taken stays on the link and is taken by the next read, as when it comes after the next
+// request went out.
+PhaseEnd RunAlternatePhase(Phase phase, const std::vector<std::uint8_t>& eeprom,
+                           const AnswerFaults& f) {
+  EngineRig rig(eeprom, true);
+  rig.engine.SetStragglerWait(std::chrono::milliseconds(5));
+  rig.engine.SetupPhase(phase);
+  PhaseEnd end;
+  std::optional<Report> previous;
+  for (int step = 0; step < 1000 && !rig.State().finished && !rig.State().linkLost; ++step) {
+    const std::size_t sent = rig.script->written.size();
+    const std::uint32_t accepted = rig.State().accepted;
+    phase == Phase::Write ? rig.engine.WriteStep() : rig.engine.ReadBackStep();
+    if (rig.link.Lost()) break;
+    if (rig.State().accepted != accepted && f.earlyCopy.count(end.requests) != 0)
+      rig.script->waiting.push_back({*previous, 64});
+    if (rig.script->written.size() == sent) continue;
+    const int n = ++end.requests;
+    const Report& q = rig.script->written.back();
+    const auto at = static_cast<std::size_t>(q[AlternateLayout::addressHigh] << 8 |
+                                             q[AlternateLayout::addressLow]);
+    std::vector<std::uint8_t> data;
+    if (phase == Phase::ReadBack) {
+      data.assign(eeprom.begin() + static_cast<std::ptrdiff_t>(at),
+                  eeprom.begin() + static_cast<std::ptrdiff_t>(at + 16));
+      if (f.changing) data[0] = static_cast<std::uint8_t>(n);
+    }
+    const Report answer = BuildTransferAnswer(Framing::Alternate, 0, data);
+    if (previous && f.lateCopy.count(n - 1) != 0) rig.Answer(*previous);
+    if (f.dropped.count(n) == 0) rig.Answer(answer);
+    previous = answer;
+    if (f.goneAfterLast && at + 16 >= eeprom.size()) {
+      rig.script->onRead = [&rig, &q = *rig.script] {
+        if (q.answers.empty()) q.failReads = true;
+      };
+    }
+  }
+  end.state = rig.State();
+  end.lost = rig.link.Lost();
+  end.readBack.assign(rig.engine.ReadBack().begin(),
+                      rig.engine.ReadBack().begin() + static_cast<std::ptrdiff_t>(eeprom.size()));
+  return end;
+}
+
+// The alternate framing's answers carry no sequence number and no address: order alone proves
+// nothing. A read phase asks for each chunk until two answers in a row agree, and counts the
+// answers no request was waiting for; a write phase's answers prove nothing either way (its
+// read-back does).
+TEST(TransferEngine, AlternateReadPhaseTrustsOnlyAnswersThatAgree) {
+  // Chunks of identical padding around one that differs: an answer taken one request late
+  // looks right wherever it stands among the padding.
+  std::vector<std::uint8_t> eeprom(5 * 16, 0x00);
+  std::fill(eeprom.begin() + 32, eeprom.begin() + 48, 0x5A);
   struct Case {
+    const char* what;
     Phase phase;
-    std::vector<Report> firstAnswers;  // to the first request
-    std::vector<Report> lateAnswers;   // after the second
+    AnswerFaults faults;
+    bool finished;  // false: the unit was lost before the phase was proven
     bool outOfStep;
   };
   const std::vector<Case> cases = {
-      {Phase::Write, {ack}, {}, false},
-      {Phase::Write, {ack}, {plain}, false},  // not acceptable: ignored
-      {Phase::Write, {ack}, {ack}, true},
-      {Phase::Write, {ack, ack}, {}, false},  // one ahead, but nothing follows: not seen
-      {Phase::Write, {ack, ack}, {ack}, true},
-      {Phase::ReadBack, {data}, {}, false},
-      {Phase::ReadBack, {data, data}, {data}, true},
-      {Phase::ReadBack, {data, data}, {ack}, false},  // no data: not acceptable here
+      {"clean", Phase::ReadBack, {}, true, false},
+      {"late copy", Phase::ReadBack, {.lateCopy = {1}}, true, false},
+      {"late copy, then the differing chunk's own answer lost",
+       Phase::ReadBack, {.lateCopy = {2}, .dropped = {6}}, true, false},
+      {"late copy of a second ask, then a loss", Phase::ReadBack,
+       {.lateCopy = {4}, .dropped = {8}}, true, false},
+      {"early copy, drained", Phase::ReadBack, {.earlyCopy = {3}}, true, false},
+      {"late copy of the last answer", Phase::ReadBack, {.lateCopy = {9}}, true, false},
+      {"two late copies", Phase::ReadBack, {.lateCopy = {1, 5}}, true, true},
+      {"a late and an early copy", Phase::ReadBack, {.lateCopy = {1}, .earlyCopy = {6}}, true,
+       true},
+      {"no two answers agree", Phase::ReadBack, {.changing = true}, true, true},
+      {"lost during the wait for stragglers", Phase::ReadBack, {.goneAfterLast = true}, false,
+       false},
+      {"write: the last answer again", Phase::Write, {.lateCopy = {4}}, true, false},
+      {"write: copies", Phase::Write, {.lateCopy = {1, 3}}, true, false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases.data());
-    EngineRig rig(image, true);
-    rig.engine.SetupPhase(c.phase);
-    const auto step = [&] {
-      c.phase == Phase::Write ? rig.engine.WriteStep() : rig.engine.ReadBackStep();
-    };
-    step();  // first request
-    for (const Report& r : c.firstAnswers) rig.Answer(r);
-    step();  // its answer
-    step();  // second request
-    const bool ahead = c.firstAnswers.size() > 1;
-    if (!ahead) rig.Answer(c.phase == Phase::Write ? ack : data);
-    for (const Report& r : c.lateAnswers) rig.Answer(r);
-    step();  // the second answer, then the wait for stragglers
-    EXPECT_TRUE(rig.State().finished);
-    EXPECT_EQ(rig.State().outOfStep, c.outOfStep);
+    SCOPED_TRACE(c.what);
+    const PhaseEnd end = RunAlternatePhase(c.phase, eeprom, c.faults);
+    EXPECT_EQ(end.state.finished, c.finished);
+    EXPECT_EQ(end.state.outOfStep, c.outOfStep);
+    if (c.phase == Phase::ReadBack && c.finished && !c.outOfStep) {
+      EXPECT_EQ(end.readBack, eeprom);
+      EXPECT_EQ(end.state.progress, 100);
+    }
+    EXPECT_EQ(end.lost, !c.finished);
   }
 }
 
@@ -254,10 +321,17 @@ TEST(TransferEngine, WaitingInputNeverStandsInForAnAnswer) {
     EXPECT_TRUE(rig.script->waiting.empty());
     step();  // nothing has come since
     EXPECT_EQ(rig.State().accepted, 0u);
-    rig.Answer(answer(std::vector<std::uint8_t>(image.begin(), image.begin() + chunk)));
+    const auto own = answer(std::vector<std::uint8_t>(image.begin(), image.begin() + chunk));
+    rig.Answer(own);
     step();
     EXPECT_EQ(rig.State().accepted, 1u);
     if (c.phase == Phase::ReadBack) {
+      // The alternate framing takes a chunk once a second answer agrees.
+      if (c.alternate) {
+        step();
+        rig.Answer(own);
+        step();
+      }
       EXPECT_EQ(rig.engine.ReadBack()[0], image[0]);
     }
   }

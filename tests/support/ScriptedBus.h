@@ -20,6 +20,7 @@ struct Script {
   std::deque<std::pair<Report, std::uint32_t>> waiting;
   std::vector<Report> written;
   bool failWrites = false;
+  bool failReads = false;  // the unit is gone: reads fail
   std::atomic<int> writeCalls{0};        // safe to watch from another thread
   std::vector<std::uint32_t> readWaits;  // how long each read was allowed to wait, in ms
   std::function<void()> onRead;          // called at each read, before it is answered
@@ -48,6 +49,8 @@ class ScriptedBus final : public hid::Bus {
     hid::IoResult Read(Report& report, std::uint32_t length, std::uint32_t timeoutMs) override {
       s_->readWaits.push_back(timeoutMs);
       if (s_->onRead) s_->onRead();
+      if (s_->failReads)
+        return {hid::IoStatus::Failed, 0, {hid::FailureKind::Gone, "scripted", "scripted: gone"}};
       if (!s_->waiting.empty()) return ReadWaiting(report, length);
       return Take(s_->answers, report);
     }

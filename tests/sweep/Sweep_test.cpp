@@ -24,6 +24,7 @@
 #include "emulated/EmulatedBus.h"
 #include "engine/Products.h"
 #include "resources/resource.h"
+#include "tests/support/QuickUnit.h"
 #include "tests/support/HeadlessWindow.h"
 
 namespace quarnel {
@@ -112,7 +113,7 @@ struct Verdict {
 // One update with the unit failing at request n; a unit gone silent is stopped as the command
 // line's --timeout stops it.
 Verdict RunOnce(std::uint16_t pid, Cut cut, std::uint32_t n) {
-  auto device = std::make_shared<Device>(pid, FaultsFor(cut, n));
+  auto device = testing::QuickDevice(pid, FaultsFor(cut, n));
   emulated::EmulatedBus bus(device);
   testing::HeadlessWindow window;
   DialogOptions o;

@@ -18,6 +18,8 @@
 #include "emulated/EmulatedBus.h"
 #include "engine/FirmwareImage.h"
 #include "engine/Products.h"
+#include "tests/support/QuickUnit.h"
+#include "tests/support/RequestCounts.h"
 #include "tests/support/ArrivingBus.h"
 #include "tests/support/CompositeBus.h"
 #include "tests/support/InlineTransport.h"
@@ -64,6 +66,7 @@ CliRun Cli(std::vector<std::string> args, const std::atomic<bool>* interrupted =
   Environment env{out, err};
   env.interrupted = interrupted;
   env.writePauseMs = 0;
+  env.simulatedWriteCycleUs = 0;
   env.runLockName = LockName();
   env.bus = bus;
   env.pacing = std::move(pacing);
@@ -99,7 +102,7 @@ bool Holds(const Device& device, std::span<const std::uint8_t> bytes) {
 // One emulated unit on its own bus, reachable through the test seam.
 struct Unit {
   explicit Unit(std::uint16_t pid, emulated::Faults faults = {})
-      : device(std::make_shared<Device>(pid, faults)), bus(device) {}
+      : device(testing::QuickDevice(pid, faults)), bus(device) {}
   std::shared_ptr<Device> device;
   emulated::EmulatedBus bus;
 };
@@ -164,7 +167,8 @@ TEST(Cli, UpdateUnderEachProduct) {
     EXPECT_NE(r.err.find("verifying 100%"), std::string::npos);
     // Nothing but the update's own requests: one per chunk in each phase.
     EXPECT_TRUE(Holds(*unit.device, FirmwareImage()));
-    EXPECT_EQ(unit.device->requests(), 2u * FirmwareImage().size() / (pid == 0x2004 ? 16 : 8));
+    EXPECT_EQ(unit.device->requests(),
+              testing::UpdateRequests(pid == 0x2004 ? Framing::Alternate : Framing::Standard));
   }
 }
 
@@ -180,9 +184,9 @@ TEST(Cli, VerdictFailAndConnectFailuresHaveTheirCodes) {
   EXPECT_EQ(flip.out.find("Processing"), std::string::npos);
   EXPECT_EQ(flip.err.find("Processing"), std::string::npos);
 
-  // Answers out of step in the write (the last one came twice): no read-back, so no word about
-  // what the EEPROM holds.
-  const CliRun step = Cli({"--simulate=2004", "--simulate-fault=dup-at:768", "update"});
+  // Answers out of step in the read-back (several came twice): nothing was compared, so no
+  // word about what the EEPROM holds.
+  const CliRun step = Cli({"--simulate=2004", "--simulate-fault=dup:1000", "update"});
   EXPECT_EQ(step.code, kExitVerifyFailed);
   EXPECT_EQ(step.OutLines().back(), "FW UPDATE FAIL!");
   EXPECT_EQ(step.out.find("EEPROM differs"), std::string::npos) << step.out;
@@ -249,7 +253,7 @@ TEST(Cli, StaleAnswersNeverStandInForAnswers) {
     SCOPED_TRACE(c.faults.front());
     emulated::Faults faults;
     for (const char* f : c.faults) ASSERT_TRUE(emulated::ApplyFault(f, faults)) << f;
-    auto device = std::make_shared<Device>(0x2004, faults);
+    auto device = testing::QuickDevice(0x2004, faults);
     emulated::EmulatedBus bus(device, testing::InlineTransport);
     const CliRun r = Cli(c.args, nullptr, &bus);
     EXPECT_EQ(r.code, c.code) << r.err;
@@ -288,7 +292,7 @@ TEST(Cli, InterruptIsJudgedByPhase) {
   for (const Case c : {Case{"update", 10, kExitInterrupted}, Case{"update", 1537, kExitNotVerified},
                        Case{"verify", 10, kExitInterrupted}}) {
     std::atomic<bool> flag{false};
-    auto device = std::make_shared<Device>(0x7029);
+    auto device = testing::QuickDevice(0x7029);
     emulated::EmulatedBus bus(device, [&](std::shared_ptr<hid::ReportServer>) {
       return hid::OpenLoopback(std::make_shared<InterruptAt>(device, flag, c.at));
     });
@@ -318,7 +322,7 @@ TEST(Cli, EmulatedRunsTakeNoMachineWideLock) {
   EXPECT_EQ(r.code, kExitOk) << r.err;
   // The same unit seen as hardware takes the lock, and finds it held.
   for (const char* command : {"update", "verify"}) {
-    SharedUnitBus bus(std::make_shared<Device>(0x7029));
+    SharedUnitBus bus(testing::QuickDevice(0x7029));
     const CliRun busy = Cli({command}, nullptr, &bus);
     EXPECT_EQ(busy.code, kExitBusy);
     EXPECT_EQ(busy.ErrCount("Another firmware update is running."), 1u);
@@ -358,7 +362,8 @@ TEST(Cli, VerifySendsNoWriteRequest) {
     EXPECT_EQ(ok.code, kExitOk) << ok.err;
     EXPECT_EQ(ok.OutLines().back(), "EEPROM matches the image");
     // Read requests only: one per chunk of the image.
-    EXPECT_EQ(good.device->requests(), FirmwareImage().size() / (pid == 0x2004 ? 16 : 8));
+    EXPECT_EQ(good.device->requests(),
+              testing::ReadRequests(pid == 0x2004 ? Framing::Alternate : Framing::Standard));
 
     Unit corrupt(pid);
     auto bytes = Image();
@@ -453,8 +458,8 @@ TEST(Cli, BackupThenRestore) {
 }
 
 TEST(Cli, DeviceChoosesOneOfSeveralUnits) {
-  auto first = std::make_shared<Device>(0x7029);
-  auto second = std::make_shared<Device>(0x7029);
+  auto first = testing::QuickDevice(0x7029);
+  auto second = testing::QuickDevice(0x7029);
   std::vector<testing::MultiBus::Member> units;
   units.push_back({std::make_unique<emulated::EmulatedBus>(first), "emulated:7029/1"});
   // A path as a system might give it, with bytes no line may carry raw.
@@ -485,7 +490,7 @@ TEST(Cli, DeviceChoosesOneOfSeveralUnits) {
 }
 
 TEST(Cli, CompositeUnitIsOneUnit) {
-  auto device = std::make_shared<Device>(0x7029);
+  auto device = testing::QuickDevice(0x7029);
   testing::CompositeBus bus(std::make_unique<emulated::EmulatedBus>(device));
 
   // Both interfaces are listed with their one unit; the program would use the second.
@@ -512,9 +517,9 @@ TEST(Cli, CompositeUnitIsOneUnit) {
   // The composite unit and another unit are two.
   std::vector<testing::MultiBus::Member> buses;
   buses.push_back({std::make_unique<testing::CompositeBus>(
-                       std::make_unique<emulated::EmulatedBus>(std::make_shared<Device>(0x7029))),
+                       std::make_unique<emulated::EmulatedBus>(testing::QuickDevice(0x7029))),
                    ""});
-  buses.push_back({std::make_unique<emulated::EmulatedBus>(std::make_shared<Device>(0x2004)), ""});
+  buses.push_back({std::make_unique<emulated::EmulatedBus>(testing::QuickDevice(0x2004)), ""});
   testing::MultiBus two(std::move(buses));
   for (const char* command : {"update", "verify"}) {
     EXPECT_EQ(Cli({command}, nullptr, &two).code, kExitUsage) << command;
@@ -711,12 +716,12 @@ TEST(Cli, ReadOnlyRunsHaveWordsOfTheirOwn) {
   const std::vector<Case> cases = {
       {{"--simulate-fault=vanish-after:1", "verify"}, kExitStoppedAnswering, "link-lost"},
       {{"--simulate-fault=vanish-after:1", "backup", file}, kExitStoppedAnswering, "link-lost"},
-      // The answer to the last read comes twice: answers out of step (an answer that comes
-      // twice earlier is dropped before the next request goes out).
-      {{"--simulate=2004", "--simulate-fault=dup-at:768", "verify"},
+      // Several answers come twice: more than one repeated answer leaves, so answers may
+      // have been taken two requests late and nothing read can be trusted.
+      {{"--simulate=2004", "--simulate-fault=dup:300", "verify"},
        kExitVerifyFailed,
        "out-of-step"},
-      {{"--simulate=2004", "--simulate-fault=dup-at:1024", "backup", file},
+      {{"--simulate=2004", "--simulate-fault=dup:300", "backup", file},
        kExitVerifyFailed,
        "out-of-step"},
       {{"--simulate-fault=silent-after:0", "--timeout=0.1", "backup", file},
