@@ -6,8 +6,8 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>

@@ -28,10 +28,10 @@ struct Faults {
   // The answer to this request comes again once the next request has arrived, before that
   // request's own answer, as a USB device's repeated input report reaches the host.
   std::optional<std::uint32_t> lateDupAt{};
-  std::uint32_t delayMs = 0;             // each answer comes this late
-  std::uint32_t delayUs = 0;             // ... and this many microseconds later still
-  std::uint32_t delayFrom = 0;           // ... from this request on (0 and 1: from the first)
-  bool refuseWrites = false;             // writes are acknowledged but the EEPROM keeps its bytes
+  std::uint32_t delayMs = 0;    // each answer comes this late
+  std::uint32_t delayUs = 0;    // ... and this many microseconds later still
+  std::uint32_t delayFrom = 0;  // ... from this request on (0 and 1: from the first)
+  bool refuseWrites = false;    // writes are acknowledged but the EEPROM keeps its bytes
   // Answers leave this long after their request came and after the answer before them, as
   // input reports reach the host one interrupt poll apart.
   std::uint32_t latencyUs = kDefaultLatencyUs;

@@ -22,7 +22,7 @@ struct ServedAnswer {
   // input reports reach the host one interrupt poll apart (so an answer sent twice can come
   // after the next request went out). Transports that serve in the writer's thread ignore it.
   std::uint32_t latencyUs = 0;
-  bool vanish = false;          // the far end goes away after sending them
+  bool vanish = false;  // the far end goes away after sending them
 };
 
 class ReportServer {

@@ -21,8 +21,8 @@ using win::UniqueHandle;
 
 class Server {
  public:
-  Server(UniqueHandle pipe, UniqueHandle readEvent, UniqueHandle writeEvent,
-         UniqueHandle stopEvent, std::shared_ptr<ReportServer> server)
+  Server(UniqueHandle pipe, UniqueHandle readEvent, UniqueHandle writeEvent, UniqueHandle stopEvent,
+         std::shared_ptr<ReportServer> server)
       : pipe_(std::move(pipe)),
         readEvent_(std::move(readEvent)),
         writeEvent_(std::move(writeEvent)),
@@ -101,8 +101,8 @@ class Server {
   // milliseconds; under one, the wait only looks (the rest passes in short turns).
   static DWORD WaitMs(const AnswerSchedule& schedule) {
     if (schedule.empty()) return INFINITE;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        schedule.next() - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(schedule.next() - Clock::now());
     return left.count() <= 0 ? 0 : static_cast<DWORD>(left.count());
   }
 
@@ -171,13 +171,12 @@ ChannelResult OpenLoopback(std::shared_ptr<ReportServer> server) {
   UniqueHandle readEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   UniqueHandle writeEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   UniqueHandle stopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  if (!readEvent.valid() || !writeEvent.valid() || !stopEvent.valid())
-    return fail("CreateEvent");
+  if (!readEvent.valid() || !writeEvent.valid() || !stopEvent.valid()) return fail("CreateEvent");
   auto channel = win::MakeWinChannel(std::move(link), "emulated device");
   if (!channel) return channel;
-  auto serving = std::make_unique<Server>(std::move(pipe), std::move(readEvent),
-                                          std::move(writeEvent), std::move(stopEvent),
-                                          std::move(server));
+  auto serving =
+      std::make_unique<Server>(std::move(pipe), std::move(readEvent), std::move(writeEvent),
+                               std::move(stopEvent), std::move(server));
   return std::unique_ptr<Channel>(
       std::make_unique<ServedChannel>(std::move(channel.value()), std::move(serving)));
 }

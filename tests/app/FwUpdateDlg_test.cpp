@@ -11,12 +11,12 @@
 #include "emulated/EmulatedBus.h"
 #include "engine/ImageVersion.h"
 #include "resources/resource.h"
-#include "tests/support/QuickUnit.h"
-#include "tests/support/RequestCounts.h"
 #include "tests/support/CompositeBus.h"
 #include "tests/support/DialogProbe.h"
 #include "tests/support/HeadlessWindow.h"
 #include "tests/support/InlineTransport.h"
+#include "tests/support/QuickUnit.h"
+#include "tests/support/RequestCounts.h"
 #include "tests/support/ServedInterface.h"
 
 namespace quarnel {

@@ -166,9 +166,9 @@ TEST(TransferEngine, ReadBackTakesOnlyTheBytesAskedFor) {
 
 // What a unit of the alternate framing does with the answers to its requests (numbered from 1).
 struct AnswerFaults {
-  std::set<int> lateCopy{};   // the answer comes again after the next request went out
-  std::set<int> earlyCopy{};  // the answer comes again before the next request goes out
-  std::set<int> dropped{};    // the answer never comes
+  std::set<int> lateCopy{};    // the answer comes again after the next request went out
+  std::set<int> earlyCopy{};   // the answer comes again before the next request goes out
+  std::set<int> dropped{};     // the answer never comes
   bool goneAfterLast = false;  // the unit is lost once the last request has its answer
   bool changing = false;       // every answer carries other bytes
 };
@@ -245,16 +245,28 @@ TEST(TransferEngine, AlternateReadPhaseTrustsOnlyAnswersThatAgree) {
       {"clean", Phase::ReadBack, {}, true, false},
       {"late copy", Phase::ReadBack, {.lateCopy = {1}}, true, false},
       {"late copy, then the differing chunk's own answer lost",
-       Phase::ReadBack, {.lateCopy = {2}, .dropped = {6}}, true, false},
-      {"late copy of a second ask, then a loss", Phase::ReadBack,
-       {.lateCopy = {4}, .dropped = {8}}, true, false},
+       Phase::ReadBack,
+       {.lateCopy = {2}, .dropped = {6}},
+       true,
+       false},
+      {"late copy of a second ask, then a loss",
+       Phase::ReadBack,
+       {.lateCopy = {4}, .dropped = {8}},
+       true,
+       false},
       {"early copy, drained", Phase::ReadBack, {.earlyCopy = {3}}, true, false},
       {"late copy of the last answer", Phase::ReadBack, {.lateCopy = {9}}, true, false},
       {"two late copies", Phase::ReadBack, {.lateCopy = {1, 5}}, true, true},
-      {"a late and an early copy", Phase::ReadBack, {.lateCopy = {1}, .earlyCopy = {6}}, true,
+      {"a late and an early copy",
+       Phase::ReadBack,
+       {.lateCopy = {1}, .earlyCopy = {6}},
+       true,
        true},
       {"no two answers agree", Phase::ReadBack, {.changing = true}, true, true},
-      {"lost during the wait for stragglers", Phase::ReadBack, {.goneAfterLast = true}, false,
+      {"lost during the wait for stragglers",
+       Phase::ReadBack,
+       {.goneAfterLast = true},
+       false,
        false},
       {"write: the last answer again", Phase::Write, {.lateCopy = {4}}, true, false},
       {"write: copies", Phase::Write, {.lateCopy = {1, 3}}, true, false},

@@ -20,7 +20,7 @@ struct Script {
   std::deque<std::pair<Report, std::uint32_t>> waiting;
   std::vector<Report> written;
   bool failWrites = false;
-  bool failReads = false;  // the unit is gone: reads fail
+  bool failReads = false;                // the unit is gone: reads fail
   std::atomic<int> writeCalls{0};        // safe to watch from another thread
   std::vector<std::uint32_t> readWaits;  // how long each read was allowed to wait, in ms
   std::function<void()> onRead;          // called at each read, before it is answered

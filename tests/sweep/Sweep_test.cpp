@@ -24,8 +24,8 @@
 #include "emulated/EmulatedBus.h"
 #include "engine/Products.h"
 #include "resources/resource.h"
-#include "tests/support/QuickUnit.h"
 #include "tests/support/HeadlessWindow.h"
+#include "tests/support/QuickUnit.h"
 
 namespace quarnel {
 namespace {

@@ -18,13 +18,13 @@
 #include "emulated/EmulatedBus.h"
 #include "engine/FirmwareImage.h"
 #include "engine/Products.h"
-#include "tests/support/QuickUnit.h"
-#include "tests/support/RequestCounts.h"
 #include "tests/support/ArrivingBus.h"
 #include "tests/support/CompositeBus.h"
 #include "tests/support/InlineTransport.h"
-#include "tests/support/TestFolder.h"
 #include "tests/support/MultiBus.h"
+#include "tests/support/QuickUnit.h"
+#include "tests/support/RequestCounts.h"
+#include "tests/support/TestFolder.h"
 
 namespace quarnel::cli {
 namespace {
@@ -483,8 +483,7 @@ TEST(Cli, DeviceChoosesOneOfSeveralUnits) {
             "unit: 1852:7029 emulated:7029/2?[2J? (built-in emulated device, no hardware)");
   const CliRun listed = Cli({"list"}, nullptr, &bus);
   ASSERT_EQ(listed.OutLines().size(), 2u) << listed.out;
-  EXPECT_TRUE(listed.OutLines().at(1).starts_with("emulated:7029/2?[2J?  1852:7029"))
-      << listed.out;
+  EXPECT_TRUE(listed.OutLines().at(1).starts_with("emulated:7029/2?[2J?  1852:7029")) << listed.out;
   EXPECT_TRUE(Holds(*second, FirmwareImage()));
   EXPECT_EQ(first->requests(), 0u);
 }
@@ -718,9 +717,7 @@ TEST(Cli, ReadOnlyRunsHaveWordsOfTheirOwn) {
       {{"--simulate-fault=vanish-after:1", "backup", file}, kExitStoppedAnswering, "link-lost"},
       // Several answers come twice: more than one repeated answer leaves, so answers may
       // have been taken two requests late and nothing read can be trusted.
-      {{"--simulate=2004", "--simulate-fault=dup:300", "verify"},
-       kExitVerifyFailed,
-       "out-of-step"},
+      {{"--simulate=2004", "--simulate-fault=dup:300", "verify"}, kExitVerifyFailed, "out-of-step"},
       {{"--simulate=2004", "--simulate-fault=dup:300", "backup", file},
        kExitVerifyFailed,
        "out-of-step"},
