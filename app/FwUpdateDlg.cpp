@@ -427,8 +427,11 @@ bool CFwUpdateDlg::AbortIfDue() {
   }
   if (options_.stallLimit <= std::chrono::steady_clock::duration::zero()) return false;
   const auto now = std::chrono::steady_clock::now();
-  if (const std::uint32_t bytes = engine_.Snapshot().bytesDone; bytes != stallBytes_) {
-    stallBytes_ = bytes;
+  // Reading on after the last chunk for answers left over is bounded by the read time-out, and
+  // has no bytes to move.
+  if (const TransferSnapshot snap = engine_.Snapshot();
+      snap.bytesDone != stallBytes_ || snap.settling) {
+    stallBytes_ = snap.bytesDone;
     lastMove_ = now;
     return false;
   }

@@ -96,6 +96,7 @@ TransferSnapshot TransferEngine::Snapshot() const {
   snap.finished = s.finished.load() != 0;
   snap.linkLost = s.linkLost.load() != 0;
   snap.outOfStep = s.outOfStep.load() != 0;
+  snap.settling = s.settling.load() != 0;
   if (!s.workerThread.joinable()) snap.sequence = s.sequence;
   return snap;
 }
@@ -159,6 +160,7 @@ void TransferEngine::SetupPhase(Phase phase) {
   s.bytesDone = 0;
   s.linkLost = 0;
   s.outOfStep = 0;
+  s.settling = 0;
   longestAnswer_ = {};
   haveCandidate_ = false;
   asks_ = 0;
@@ -326,6 +328,11 @@ bool TransferEngine::AwaitStragglers() {
       std::min<Clock::duration>(std::max<Clock::duration>(stragglerLeast_, 4 * longestAnswer_),
                                 std::chrono::milliseconds(link_->ReadTimeoutMs()));
   const Clock::time_point deadline = Clock::now() + wait;
+  s.settling = 1;
+  const struct Settled {
+    TransferState& s;
+    ~Settled() { s.settling = 0; }
+  } settled{s};
   for (Clock::time_point now = Clock::now(); s.running != 0 && now < deadline; now = Clock::now()) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
     Report answer{};

@@ -56,6 +56,8 @@ struct TransferState {
   std::atomic<std::uint32_t> accepted{0};
   // Set by the worker: the link died before the phase was complete.
   std::atomic<std::uint8_t> linkLost{0};
+  // Set by the worker while it reads on after a read phase's last chunk: nothing is to move.
+  std::atomic<std::uint8_t> settling{0};
   // Set by the worker with `finished`: the read phase's answers were not those of their
   // requests (no two answers in a row agreed on a chunk, or more answers came than the
   // phase's requests and a single repeated one account for).
@@ -74,6 +76,7 @@ struct TransferSnapshot {
   bool running = false;
   bool finished = true;
   bool linkLost = false;   // the link died before the phase was complete
+  bool settling = false;   // all bytes are in; the worker reads on for answers left over
   bool outOfStep = false;  // with finished: the phase's answers went out of step
   // The next sequence number; only while no worker runs (0 while one does).
   std::uint8_t sequence = 0;

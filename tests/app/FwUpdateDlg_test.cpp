@@ -897,5 +897,75 @@ TEST(FwUpdateDlg, AlternateWriteAnswerThatComesTwiceLeavesTheVerdictToTheReadBac
   EXPECT_TRUE(rig.EepromHoldsImage());
 }
 
+// An answer of the alternate framing repeated after the next request went out (as input
+// reports come one poll apart over USB), and in the same run one lost, late, or a unit that
+// goes silent or away: never a verdict or bytes the unit did not give. An update's read-back
+// is requests 769 to 2304, each chunk asked twice; a read-only run's are 1 to 1536. Whether the
+// answer after the copy is taken late or dropped before the next request depends on how soon
+// the worker asks again: a lost answer then either brings the answers back in step or is one
+// the unit never sent, and the run stops at its time limit.
+TEST(FwUpdateDlg, AlternateAnswersOutOfOrderNeverGiveWhatTheUnitDidNotSay) {
+  // The unit's byte 0x2F45 lies in the image's padding, among chunks of identical bytes.
+  constexpr std::uint16_t kFlip = 0x2F45;
+  const std::uint32_t flipAsk = 769 + 2 * (kFlip / 16);
+  struct Case {
+    const char* what;
+    bool readOnly;
+    Faults faults;
+    Outcome outcome;
+    bool mayTimeOut = false;
+  };
+  const std::vector<Case> cases = {
+      {"late copy, then the flipped chunk's answer lost", false,
+       Faults{.flipAddress = kFlip, .dropEvery = flipAsk + 1, .lateDupAt = flipAsk - 6},
+       Outcome::VerifyFailed, true},
+      {"late copy, then silent", false,
+       Faults{.flipAddress = kFlip, .silentAfter = 2299, .lateDupAt = 2290}, Outcome::TimedOut},
+      {"late copy, then gone", false,
+       Faults{.flipAddress = kFlip, .vanishAfter = 2299, .lateDupAt = 2290}, Outcome::LinkLost},
+      {"late copy, then the last answer late", false,
+       Faults{.flipAddress = kFlip, .lateDupAt = 2290, .delayMs = 100, .delayFrom = 2304},
+       Outcome::VerifyFailed},
+      {"read-only: late copy, then a loss", true,
+       Faults{.flipAddress = kFlip, .dropEvery = 1200, .lateDupAt = 1000}, Outcome::ReadDone, true},
+      {"read-only: late copy, then the last answer late", true,
+       Faults{.flipAddress = kFlip, .lateDupAt = 1500, .delayMs = 100, .delayFrom = 1536},
+       Outcome::ReadDone},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto device = testing::QuickDevice(0x2004, c.faults);
+    device->SetEeprom(0, FirmwareImage());
+    EmulatedBus bus(device);
+    DialogOptions o = FastOptions(bus);
+    o.readTimeoutMs = 1000;
+    o.stallLimit = std::chrono::milliseconds(1000);
+    HeadlessWindow window;
+    CFwUpdateDlg dlg(window, o);
+    dlg.OnInitDialog();
+    c.readOnly ? dlg.OnReadBack() : dlg.OnStartUpdate();
+    RunToEnd(dlg, window);
+    const RunResult& r = dlg.result();
+    if (!c.mayTimeOut || r.outcome != Outcome::TimedOut) {
+      EXPECT_EQ(r.outcome, c.outcome);
+    }
+    EXPECT_NE(window.texts[IDC_STATUS], "FW UPDATE OK!");
+    if (r.compared) {
+      // What was compared is what the unit says it holds: the image but for one byte.
+      EXPECT_EQ(r.difference.count, 1u);
+      EXPECT_EQ(r.difference.first, kFlip);
+    }
+    if (c.readOnly && r.outcome == Outcome::ReadDone) {
+      std::vector<std::uint8_t> says(FirmwareImage().begin(), FirmwareImage().end());
+      says[kFlip] = static_cast<std::uint8_t>(~says[kFlip]);
+      EXPECT_EQ(r.readBack, says);
+    }
+    // Once the write phase was complete, the EEPROM is never called partly written.
+    if (!c.readOnly) {
+      EXPECT_NE(r.eeprom, Eeprom::PartlyWritten);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quarnel

@@ -457,6 +457,44 @@ TEST(Cli, BackupThenRestore) {
   EXPECT_TRUE(Holds(*unit.device, ReadFile(file)));
 }
 
+// An answer of the alternate framing repeated after the next request went out, then one lost
+// or late: update, verify and backup say only what the unit holds, or fail with the reason.
+// (Whether the lost answer brings the answers back in step or is one the unit never sent
+// depends on how soon the worker asks again.) An update reads back from request 769 on, each
+// chunk asked twice; verify and backup read from request 1.
+TEST(Cli, AlternateAnswersOutOfOrderNeverGiveAFalseVerdictOrBackup) {
+  TempFolder folder;
+  const std::string ff = folder.File("ff.bin");
+  WriteFile(ff, std::vector<std::uint8_t>(kEepromSize, 0xFF));
+  const std::string file = folder.File("b.bin");
+  const CliRun update =
+      Cli({"--simulate=2004", "--simulate-fault=flip:0x2F45", "--simulate-fault=late-dup:2275",
+           "--simulate-fault=drop:2282", "--timeout=1", "update"});
+  EXPECT_NE(update.code, kExitOk);
+  EXPECT_EQ(update.OutLines().back(), "FW UPDATE FAIL!");
+  if (update.code == kExitVerifyFailed) {
+    EXPECT_NE(update.out.find("EEPROM differs from the image: 1 bytes, first at 0x2F45"),
+              std::string::npos);
+  }
+  const CliRun verify = Cli({"--simulate=2004", "--simulate-fault=flip:0x3FF5",
+                             "--simulate-fault=late-dup:1000", "--simulate-fault=delay-from:2048",
+                             "--simulate-fault=delay:100", "verify", "--image=" + ff, "--force"});
+  EXPECT_EQ(verify.code, kExitVerifyFailed);
+  EXPECT_EQ(verify.OutLines().back(), "EEPROM differs from the image: 1 bytes, first at 0x3FF5");
+  const CliRun backup =
+      Cli({"--simulate=2004", "--simulate-fault=flip:0x2005", "--simulate-fault=late-dup:500",
+           "--simulate-fault=drop:1100", "--timeout=1", "backup", file});
+  if (backup.code == kExitOk) {
+    // The unit is erased but for the byte it reads back inverted.
+    std::vector<std::uint8_t> unit(kEepromSize, 0xFF);
+    unit[0x2005] = 0x00;
+    EXPECT_EQ(ReadFile(file), unit);
+  } else {
+    EXPECT_EQ(backup.code, kExitStoppedAnswering);
+    EXPECT_FALSE(fs::exists(file));
+  }
+}
+
 TEST(Cli, DeviceChoosesOneOfSeveralUnits) {
   auto first = testing::QuickDevice(0x7029);
   auto second = testing::QuickDevice(0x7029);
