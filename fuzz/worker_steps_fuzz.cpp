@@ -125,6 +125,7 @@ void RunPhase(Phase phase, TransferEngine& engine, CHidApp& link, Wire& wire,
   bool awaiting = false;
   std::size_t nextWrite = 0;
   std::size_t lastRead = 0;
+  int asksOfChunk = 0;
   int inFlight = kNoRequest;
   wire.queued.clear();  // a fresh connection
   engine.SetupPhase(phase);
@@ -166,8 +167,12 @@ void RunPhase(Phase phase, TransferEngine& engine, CHidApp& link, Wire& wire,
                            image.begin() + static_cast<std::ptrdiff_t>(at)),
                 "a write carries the image's bytes");
       } else {
-        Require(at == before.bytesDone && (at == 0 || at > lastRead),
+        // The alternate framing asks for a chunk again until two answers in a row agree.
+        Require(at == before.bytesDone &&
+                    (at == 0 || at > lastRead || (framing == Framing::Alternate && at == lastRead)),
                 "the read-back asks from where it stands, onward");
+        asksOfChunk = at == lastRead && !asked.empty() ? asksOfChunk + 1 : 1;
+        Require(asksOfChunk <= 6, "a chunk is asked for at most six times");
         lastRead = at;
         asked.emplace_back(at, q->length);
       }
@@ -177,8 +182,9 @@ void RunPhase(Phase phase, TransferEngine& engine, CHidApp& link, Wire& wire,
       Require(awaiting, "an answer is accepted only for a request sent");
       awaiting = false;
       if (wire.lastReadRequest != inFlight) inStep = false;
-      Require(write || after.finished || after.bytesDone > before.bytesDone,
-              "every accepted read answer moves the read-back forward");
+      Require(write || after.finished || after.bytesDone > before.bytesDone ||
+                  framing == Framing::Alternate,
+              "every accepted read answer of the standard framing moves the read-back forward");
     }
   }
 
