@@ -125,10 +125,12 @@ eeprom_untouched() {
 uptime() { cut -d ' ' -f 1 /proc/uptime; }
 seconds_since() { echo "$(uptime) $1" | awk '{ printf "%.1f", $1 - $2 }'; }
 
-scenario() {  # scenario NAME FUNCTION
+scenario() {  # scenario NAME FUNCTION [ARGUMENT...]
+  title=$1
+  shift
   why=""
   began=$(uptime)
-  if "$2"; then ok=1; else ok=0; fi
+  if "$@"; then ok=1; else ok=0; fi
   # Every device the scenario left running must end cleanly too.
   reason=$why
   for entry in $devices; do
@@ -139,10 +141,10 @@ scenario() {  # scenario NAME FUNCTION
   done
   if [ "$ok" -eq 1 ]; then
     passed=$((passed + 1))
-    say "PASS $1 ($(seconds_since "$began") s)"
+    say "PASS $title ($(seconds_since "$began") s)"
   else
     failed=$((failed + 1))
-    say "FAIL $1: $reason"
+    say "FAIL $title: $reason"
     [ -s /tmp/cli.out ] && detail /tmp/cli.out
     [ -s /tmp/cli.err ] && tail -n 5 /tmp/cli.err | detail
     for f in /tmp/*.err; do
@@ -413,6 +415,111 @@ short_reports_7029() { short_reports 7029 12; }
 scenario "composite unit 7029, update and version without --device" composite_7029
 scenario "20-byte reports too short for 2004" short_reports_2004
 
+# Units that send an answer once more when the next request comes, ahead of that request's own
+# answer (--fault=late-dup:N, N counted from the unit's first request). Over USB the copy
+# reaches the host after the next request went out, in its answer's place. In the alternate
+# framing an answer carries neither sequence number nor address: the program reads each chunk
+# until two answers in a row agree and gives up as out of step on more than one answer it did
+# not wait for. In the standard framing the copy's sequence number gives it away.
+
+# An EEPROM in which no 16- or 8-byte chunk equals its neighbours (byte i is 1 + i mod 251), so
+# a chunk taken from another chunk's answer shows; and the image with its last chunk, padding,
+# one byte off.
+pattern_block=$(awk 'BEGIN { for (i = 1; i <= 251; i++) printf "\\0%03o", i }')
+i=0
+while [ "$i" -lt 66 ]; do printf '%b' "$pattern_block"; i=$((i + 1)); done |
+  head -c 16384 >/tmp/pattern.img
+ODD=$((IMAGE_SIZE - 8))
+{ head -c "$ODD" "$IMAGE"; printf '\377'; tail -c +$((ODD + 2)) "$IMAGE"; } >/tmp/odd.img
+
+# copy_sent NAME N: the unit was sent request N + 1, so it did send the copy (of a unit that
+# has ended).
+copy_sent() {
+  served=$(sed -n 's/.* served \([0-9]*\) requests$/\1/p' "/tmp/$1.err")
+  [ "${served:-0}" -gt "$2" ] ||
+    { why="the unit served ${served:-no} requests, so answer $2 was never repeated"; return 1; }
+}
+
+# expect_outcome WORD...: the JSON result (--json) is one of WORDs, with its exit code.
+expect_outcome() {
+  word=$(sed -n '$s/.*"outcome":"\([^"]*\)".*/\1/p' /tmp/cli.out)
+  for w in "$@"; do
+    [ "$word" = "$w" ] || continue
+    case "$w" in matches | saved) want=0 ;; *) want=1 ;; esac
+    [ "$rc" -eq "$want" ] && return 0
+    why="outcome $word with exit code $rc, wanted $want"
+    return 1
+  done
+  why="outcome '${word:-none}' (exit code $rc), wanted: $*"
+  return 1
+}
+
+# backup of the patterned unit saves exactly its EEPROM; in the alternate framing it may
+# instead end out of step, with no file. (The program's results are checked before the unit
+# ends: stop_device sets $rc.)
+late_backup() {  # late_backup PID N
+  start_device lb --pid="$1" --eeprom=/tmp/pattern.img --fault=late-dup:"$2" --dump=/tmp/lb.bin ||
+    return 1
+  rm -f /tmp/lb-backup.bin
+  cli --json backup /tmp/lb-backup.bin
+  if [ "$1" = 2004 ]; then expect_outcome saved out-of-step; else expect_outcome saved; fi ||
+    return 1
+  if [ "$word" = out-of-step ]; then
+    [ ! -e /tmp/lb-backup.bin ] || { why="out of step, yet a backup file was left"; return 1; }
+    say "| the answers went out of step; no file"
+  fi
+  stop_device lb || return 1
+  copy_sent lb "$2" || return 1
+  cmp -s /tmp/lb.bin /tmp/pattern.img || { why="the unit's EEPROM lost its pattern"; return 1; }
+  [ "$word" = out-of-step ] || cmp -s /tmp/lb.bin /tmp/lb-backup.bin ||
+    { why="the backup differs from the EEPROM: $(cmp /tmp/lb.bin /tmp/lb-backup.bin 2>&1)"; return 1; }
+}
+
+late_verify() {  # late_verify PID N EEPROM OUTCOME...
+  start_device lv --pid="$1" --eeprom="$3" --fault=late-dup:"$2" || return 1
+  cli --json verify
+  copy_at=$2
+  shift 3
+  expect_outcome "$@" || return 1
+  stop_device lv || return 1
+  copy_sent lv "$copy_at"
+}
+
+# An update; with FAULT (a byte that reads back wrong) it must fail, without it succeed. The
+# write phase is sound either way.
+late_update() {  # late_update PID N [FAULT]
+  start_device lu --pid="$1" --fault=late-dup:"$2" ${3:+"--fault=$3"} --dump=/tmp/lu.bin ||
+    return 1
+  cli update
+  if [ -n "${3:-}" ]; then
+    expect_cli 1 "FW UPDATE FAIL!" || return 1
+  else
+    expect_cli 0 "FW UPDATE OK!" || return 1
+  fi
+  stop_device lu || return 1
+  copy_sent lu "$2" || return 1
+  eeprom_holds_image lu && unit_saw_whole_reports lu
+}
+
+# late_answers PREFIX: the alternate framing's cases. The image's last chunk differs (odd.img,
+# flip) and the chunk before it is zero padding, like the copy that comes in place of its first
+# answer. 2004 sends two reads a chunk after one write a chunk; backup reads 1024 chunks.
+late_answers() {
+  late_chunks=$((IMAGE_SIZE / 16))
+  scenario "${1}2004 backup, answer 1001 repeated late" late_backup 2004 1001
+  scenario "${1}2004 backup, answer 2046 repeated late" late_backup 2004 2046
+  n=$((2 * late_chunks - 2))
+  scenario "${1}2004 verify of a unit one byte off, answer $n repeated late" \
+    late_verify 2004 "$n" /tmp/odd.img differs out-of-step
+  n=$((3 * late_chunks - 2))
+  scenario "${1}2004 update, a byte reads back wrong, answer $n repeated late" \
+    late_update 2004 "$n" "flip:$ODD"
+  scenario "${1}2004 update, write answer 100 repeated late" late_update 2004 100
+  n=$((late_chunks - 1))
+  scenario "${1}2004 update, write answer $n repeated late" late_update 2004 "$n"
+}
+late_answers ""
+
 # --- The second stage: every unit a USB gadget on dummy_hcd, reached through usbhid.
 DEVICE=$HIDG
 STACK=usbhid
@@ -460,4 +567,13 @@ scenario "usb: composite unit 2004, update and version without --device" composi
 scenario "usb: unplugged in the middle of the write" usb_unplugged_mid_write
 scenario "usb: 12-byte reports too short for 7029" short_reports_7029
 scenario "usb: verify and backup" usb_verify_backup
+late_answers "usb: "
+# The standard framing: every copy is refused, every run succeeds. The copies come from the
+# image's code, where a chunk taken from the wrong answer would differ.
+std_chunks=$((IMAGE_SIZE / 8))
+scenario "usb: 7029 backup, answer 1001 repeated late" late_backup 7029 1001
+scenario "usb: 7029 verify, answer 1000 repeated late" late_verify 7029 1000 "$IMAGE" matches
+scenario "usb: 7029 update, write answer 100 repeated late" late_update 7029 100
+n=$((std_chunks + 1000))
+scenario "usb: 7029 update, read-back answer $n repeated late" late_update 7029 "$n"
 finish
