@@ -9,6 +9,8 @@
 #                                   32-bit program) or cannot be entered (not root)
 #   win32-root.sh check             exits 0 when the root is made and can be entered here, else
 #                                   prints why and exits 1
+#   win32-root.sh kernel            exits 0 when the kernel runs 32-bit programs, else prints
+#                                   why and exits 77
 #   win32-root.sh run [--bind DIR]... [--] COMMAND [ARGS...]
 #                                   runs COMMAND in the root, in the folder it was
 #                                   started from
@@ -191,6 +193,7 @@ make_root() {
 case "${1:-}" in
   make) make_root ;;
   check) check ;;
+  kernel) kernel_runs_32bit || { echo "$no_32bit_kernel"; exit 77; } ;;
   run) shift; run "$@" ;;
-  *) echo "usage: win32-root.sh make | check | run [--bind DIR]... [--] COMMAND [ARGS...]" >&2; exit 64 ;;
+  *) echo "usage: win32-root.sh make | check | kernel | run [--bind DIR]... [--] COMMAND [ARGS...]" >&2; exit 64 ;;
 esac

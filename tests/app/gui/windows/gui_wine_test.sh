@@ -21,8 +21,11 @@ STEP_S=60
 UPDATE_S=600
 
 wg_enter_root "$0" "$@"
-if ! why=$(wg_missing) || [ -n "$why" ]; then
-  if [ "${CI:-}" = true ]; then
+why=$(wg_missing)
+missing=$?
+if [ "$missing" -ne 0 ] || [ -n "$why" ]; then
+  # 77: the kernel runs no 32-bit program, which no installing changes.
+  if [ "${CI:-}" = true ] && [ "$missing" -ne 77 ]; then
     echo "FAILED under CI: $why"
     exit 1
   fi
