@@ -1,6 +1,7 @@
 # Driving the Windows program under Wine on a private X server, for its GUI test and
 # scripts/screenshots.sh. Source it, set WG_ARCH (i686 or x86_64), WG_PREFIX (the Wine prefix
 # of these runs) and WG_EXE (quarnel-fwupdate.exe), then:
+#   wg_enter_root SCRIPT ARGS  runs SCRIPT again in the 32-bit root where only it has Wine
 #   wg_missing               what is missing to run the program here (empty: nothing)
 #   wg_start WORKDIR         Xvfb and a fresh Wine server on it; wg_stop ends both
 #   wg_start_app NAME ARGS   starts the program in the background; wg_exit_code NAME waits
@@ -17,6 +18,15 @@ WG_VERSION_LINE="status #00007F Ver. 23.07.0110.0001  2014-01-20.[0]  Product [A
 
 wg_wine() {
   sh "$WG_ROOT/scripts/wine-run.sh" "$WG_ARCH" "$WG_PREFIX" "$@"
+}
+
+# wg_enter_root SCRIPT ARGS...: where only the 32-bit root (scripts/win32-root.sh) can start
+# WG_ARCH programs, runs the calling script again inside it, so that the X server, the X tools
+# and Wine all come from the root; elsewhere returns at once.
+wg_enter_root() {
+  [ "$(wg_wine --where 2>/dev/null)" = root ] || return 0
+  exec bash "$WG_ROOT/scripts/win32-root.sh" run --bind "$(dirname "$WG_PREFIX")" \
+    --bind "$(dirname "$WG_EXE")" -- bash "$@"
 }
 
 wg_missing() {
