@@ -14,7 +14,7 @@ namespace quarnel::cli {
 enum class FileProblem : std::uint8_t {
   Folder,      // a folder was named where a file was wanted
   Unreadable,  // the image file cannot be read
-  BadLength,   // not 1..16384 bytes, a multiple of 16
+  BadLength,   // not 16..16384 bytes, a multiple of 16
   NoHeader,    // no version header, and no --force
   Exists,      // something is at the backup file's name (a link too), and no --force
   NotAFile,    // a device, FIFO, socket or descriptor, or a link to one: never read as an
@@ -28,7 +28,7 @@ using FileFailure = Reason<FileProblem>;
 // The type the result's reason gives every problem with a file.
 inline constexpr const char* kFileReasonWord = "file";
 
-// Reads an image: 1..16384 bytes, a multiple of 16, with a version header unless `force`.
+// Reads an image: 16..16384 bytes, a multiple of 16, with a version header unless `force`.
 Result<std::vector<std::uint8_t>, FileFailure> LoadImageFile(const std::string& path, bool force);
 
 // Whether a backup may be written to `path`: its folder exists, and nothing is at `path` (a

@@ -430,11 +430,18 @@ TEST(Cli, UpdateFromAnImageFile) {
   EXPECT_TRUE(Holds(*unit.device, changed));
   const std::uint32_t sent = unit.device->requests();
 
-  // Refused before any traffic: no header, bad lengths, a file that is not there.
-  for (const std::string& file : {blank, odd, big, empty, folder.File("missing.bin")}) {
+  // Refused before any traffic, saying why: no header, bad lengths, a file that is not there.
+  const std::string rule = "; an image is 16 to 16384 bytes, a multiple of 16";
+  for (const auto& [file, words] : std::vector<std::pair<std::string, std::string>>{
+           {blank, "' has no version header"},
+           {odd, "' holds 100 bytes" + rule},
+           {big, "' holds more than 16384 bytes" + rule},
+           {empty, "' holds 0 bytes" + rule},
+           {folder.File("missing.bin"), "': No such file or directory"}}) {
     const CliRun r = Cli({"update", "--image=" + file}, nullptr, &unit.bus);
     EXPECT_EQ(r.code, kExitUsage) << file;
     EXPECT_EQ(CliRun::Lines(r.err).size(), 1u) << r.err;
+    EXPECT_EQ(r.ErrCount(words), 1u) << r.err;
   }
   EXPECT_EQ(unit.device->requests(), sent);
 
