@@ -145,7 +145,7 @@ bool CFwUpdateDlg::Connect() {
 
 bool CFwUpdateDlg::ConnectWritten() {
   requiredLocation_ = writtenLocation_;
-  requiredPath_ = writtenLocation_.empty() ? writtenPath_ : std::string();
+  requiredPath_ = writtenLocation_.empty() ? written_.path : std::string();
   return SearchUnit();
 }
 
@@ -194,7 +194,8 @@ bool CFwUpdateDlg::TryProduct(std::size_t index) {
     engine_.SetLink(link_.get());
     result_.failure = {};
     result_.attempts.clear();
-    events_.UnitChosen({vid, pid, product.framing, link_->Path()});
+    chosen_ = {vid, pid, product.framing, link_->Path()};
+    events_.UnitChosen(chosen_);
     return true;
   }
   const hid::LinkFailure& failure = link_->LastFailure();
@@ -303,7 +304,7 @@ bool CFwUpdateDlg::BeginRun(bool readOnly) {
 void CFwUpdateDlg::OnStartUpdate() {
   if (!BeginRun(false)) return;
   writtenLocation_ = link_->Location();
-  writtenPath_ = link_->Path();
+  written_ = chosen_;
   exitCountdown_ =
       engine_.framing() == Framing::Alternate ? kExitTicksAlternate : kExitTicksStandard;
   StartPhase(Phase::Write);
@@ -319,6 +320,12 @@ void CFwUpdateDlg::StartReadBack() {
   // Only the unit that was written is read back: another one proves nothing about it.
   result_.phase = Phase::ReadBack;
   if (!ConnectWritten()) {
+    // The search's last attempt (another product, say) is not what went wrong.
+    if (result_.failure.kind == hid::FailureKind::NotFound) {
+      result_.failure = {hid::FailureKind::NotFound, written_.path,
+                         "the unit written, " + IdPair(written_.vendorId, written_.productId) +
+                             " at " + written_.path + ", was not found again"};
+    }
     if (link_ != nullptr) window_.MessageBox(ReadBackFailureText(result_.failure));
     FailRun(Outcome::ReadBackConnectFailed, kDarkRed, text::kConnectFail);
     return;

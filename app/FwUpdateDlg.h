@@ -144,7 +144,9 @@ class CFwUpdateDlg {
   std::string requiredLocation_;
   std::string requiredPath_;
   std::string writtenLocation_;
-  std::string writtenPath_;
+  // The unit the last search chose, and the unit that was written.
+  UnitChoice chosen_;
+  UnitChoice written_;
   std::unique_ptr<RunLock> runLock_;
   RunResult result_;
   // The running read-back is a read-only run (OnReadBack), not an update's.

@@ -51,11 +51,12 @@ std::optional<Utf8Char> DecodeUtf8(std::string_view text) {
   return Utf8Char{code, length};
 }
 
-namespace {
-
-bool IsControl(char32_t code) {
-  return code < 0x20 || (code >= 0x7F && code <= 0x9F);
+bool IsHiddenCharacter(char32_t code) {
+  return code < 0x20 || (code >= 0x7F && code <= 0x9F) || (code >= 0x202A && code <= 0x202E) ||
+         (code >= 0x2066 && code <= 0x2069);
 }
+
+namespace {
 
 // Appends `text` shown by the rule of Shown, stopping before the character that would take it
 // beyond `limit` bytes.
@@ -65,7 +66,7 @@ void AppendShown(std::string& out, std::string_view text, std::size_t limit) {
     const auto c = DecodeUtf8(text.substr(at));
     const std::size_t length = c ? c->length : 1;
     if (at + length > limit) break;
-    if (!c || IsControl(c->code)) {
+    if (!c || IsHiddenCharacter(c->code)) {
       out.append(length, '?');
     } else {
       out.append(text.substr(at, length));

@@ -26,12 +26,17 @@ struct Utf8Char {
 // shortest form, no surrogate, at most U+10FFFF. nullopt when it does not (or `text` is empty).
 std::optional<Utf8Char> DecodeUtf8(std::string_view text);
 
+// Whether a character from outside may never reach a terminal as it is: a C0 control (below
+// 0x20), DEL (0x7F), a C1 control (U+0080..U+009F), or a bidirectional embedding, override or
+// isolate (U+202A..U+202E, U+2066..U+2069), which would reorder the text after it.
+bool IsHiddenCharacter(char32_t code);
+
 // Text from outside the program (a file name, a path, an option value) as every message and
-// result line shows it: each byte of a C0 control (below 0x20), of DEL (0x7F), of a C1
-// control (U+0080..U+009F, written c2 80..c2 9f in UTF-8) and each byte that is not part of
-// valid UTF-8 (a lone 0x9B among them) becomes '?'; the rest, other characters of any script
-// included, is shown as it is. One byte in, one byte out, so no name can move the cursor,
-// start an escape sequence or end a line.
+// result line shows it: each byte of a hidden character (IsHiddenCharacter; U+0080 is c2 80
+// in UTF-8, U+202E e2 80 ae) and each byte that is not part of valid UTF-8 (a lone 0x9B among
+// them) becomes '?'; the rest, other characters of any script included, is shown as it is.
+// One byte in, one byte out, so no name can move the cursor, start an escape sequence, end a
+// line or turn the words around it backwards.
 std::string Shown(std::string_view text);
 
 // An argument as messages quote it: Shown, in single quotes, cut to at most 32 bytes (at a

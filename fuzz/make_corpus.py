@@ -118,6 +118,7 @@ def text_escape():
         "c1": b"csi \xc2\x9b31m lone \x9b31m",
         "not-utf8": b"i\xff.bin \xe6\x97 \xc0\x9b \xed\xa0\x80 \xf4\x90\x80\x80",
         "scripts": "caf\u00e9 \u65e5\u672c \U0001f3b5 \"q\" \\".encode(),
+        "bidi": "Saved \u202enib.exe \u202a\u2066\u2069 \u2029\u202f\u2065\u206a".encode(),
     }
 
 

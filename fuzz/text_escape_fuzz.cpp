@@ -12,11 +12,14 @@ namespace {
 using quarnel::DecodeUtf8;
 using quarnel::fuzz::Require;
 
+// Written out here again, so that the target checks the rule rather than repeats its code:
+// controls, and the bidirectional embeddings, overrides and isolates.
 bool IsControl(char32_t code) {
-  return code < 0x20 || (code >= 0x7F && code <= 0x9F);
+  return code < 0x20 || (code >= 0x7F && code <= 0x9F) || (code >= 0x202A && code <= 0x202E) ||
+         (code >= 0x2066 && code <= 0x2069);
 }
 
-// Valid UTF-8 with no control character of any kind.
+// Valid UTF-8 with no control character of any kind, nor anything that reorders the text.
 bool SafeOnATerminal(std::string_view text) {
   for (std::size_t at = 0; at < text.size();) {
     const auto c = DecodeUtf8(text.substr(at));
@@ -106,17 +109,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string shown = quarnel::Shown(name);
   Require(shown.size() == name.size(), "one byte shown for each byte");
-  Require(SafeOnATerminal(shown), "nothing shown is a control or broken UTF-8");
+  Require(SafeOnATerminal(shown), "nothing shown is a control, an override or broken UTF-8");
   const bool valid = SafeOnATerminal(name);
   Require(!valid || shown == name, "a name that is safe is shown as it is");
 
   const std::string quoted = quarnel::Quoted(name);
-  Require(SafeOnATerminal(quoted), "nothing quoted is a control or broken UTF-8");
+  Require(SafeOnATerminal(quoted), "nothing quoted is a control, an override or broken UTF-8");
   Require(name.size() > 64 ? quoted.size() <= 32 + 5 : quoted == "'" + shown + "'",
           "long names are cut in quotes, short ones shown whole");
 
   const std::string json = quarnel::cli::JsonEscape(name);
-  Require(SafeOnATerminal(json), "a JSON string holds no raw control");
+  Require(SafeOnATerminal(json), "a JSON string holds no raw control or override");
   std::string back;
   Require(ReadJsonString(json, back), "a JSON string is valid JSON");
   bool utf8 = true;

@@ -487,7 +487,7 @@ WaitEnd Wait(const CliOptions& o, const Environment& env, Output& out, PatientBu
   }
   return WaitForUnit(bus, o, limit, env.interrupted, [&] {
     out.Diagnostic("waiting for a unit of vendor 0x" + Hex4(kVendorId) +
-                   (o.devicePath.empty() ? "" : " at " + o.devicePath) + " ...");
+                   (o.devicePath.empty() ? "" : " at " + Quoted(o.devicePath)) + " ...");
   });
 }
 

@@ -260,8 +260,8 @@ Commands:
 
 Options (only the --name=value form; -- ends the options):
   --image=FILE        use FILE instead of the built-in image (update, verify,
-                      info): 1..16384 bytes, a multiple of 16, with a version
-                      header unless --force
+                      info): 16 to 16384 bytes, a multiple of 16, with a
+                      version header unless --force
   --force             accept an image without a version header; let backup
                       overwrite an existing FILE
   --device=PATH       use exactly this unit, its node or path as list prints it

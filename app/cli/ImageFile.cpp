@@ -1,8 +1,10 @@
 #include "app/cli/ImageFile.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <system_error>
 
 #include "app/cli/CliOptions.h"
 #include "app/cli/SafeFile.h"
@@ -32,6 +34,14 @@ const char* KindWords(fs::file_type type) {
   }
 }
 
+// "cannot read the image file 'x.bin': Permission denied", with the system's words for
+// `error` when it gave any.
+FileFailure CannotRead(const std::string& path, int error) {
+  std::string words = "cannot read the image file " + Quoted(path);
+  if (error != 0) words += ": " + std::generic_category().message(error);
+  return FileFailure{FileProblem::Unreadable, std::move(words)};
+}
+
 }  // namespace
 
 Result<std::vector<std::uint8_t>, FileFailure> LoadImageFile(const std::string& path, bool force) {
@@ -47,12 +57,16 @@ Result<std::vector<std::uint8_t>, FileFailure> LoadImageFile(const std::string& 
     return Fail(FileFailure{
         NotAFile, Quoted(path) + " is " + KindWords(status.type()) + ", not an image file"});
   }
+  // The stream opens and reads through the C library, which leaves the system's reason in
+  // errno.
+  errno = 0;
   std::ifstream in(fs::path(path), std::ios::binary);
-  if (!in) return Fail(FileFailure{Unreadable, "cannot read the image file " + Quoted(path)});
+  if (!in) return Fail(CannotRead(path, errno));
   // One byte more than an image may hold is enough to tell that it is too long.
   std::vector<std::uint8_t> bytes(kEepromSize + 1, 0);
+  errno = 0;
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (in.bad()) return Fail(FileFailure{Unreadable, "cannot read the image file " + Quoted(path)});
+  if (in.bad()) return Fail(CannotRead(path, errno));
   bytes.resize(static_cast<std::size_t>(in.gcount()));
   if (bytes.empty() || bytes.size() > kEepromSize || bytes.size() % kImageAlignment != 0) {
     return Fail(FileFailure{
@@ -60,7 +74,7 @@ Result<std::vector<std::uint8_t>, FileFailure> LoadImageFile(const std::string& 
         Quoted(path) +
             (bytes.size() > kEepromSize ? " holds more than 16384 bytes"
                                         : " holds " + std::to_string(bytes.size()) + " bytes") +
-            "; an image is 1 to 16384 bytes, a multiple of 16"});
+            "; an image is 16 to 16384 bytes, a multiple of 16"});
   }
   if (!force && !ImageVersionLine(bytes)) {
     return Fail(FileFailure{

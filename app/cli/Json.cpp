@@ -31,8 +31,8 @@ std::string JsonEscape(const std::string& text) {
         out += "\\t";
         break;
       default:
-        // C0, DEL and C1 controls: valid JSON raw or not, never raw on a terminal.
-        if (c->code < 0x20 || (c->code >= 0x7F && c->code <= 0x9F)) {
+        // Controls and bidirectional overrides: valid JSON raw or not, never raw on a terminal.
+        if (IsHiddenCharacter(c->code)) {
           char esc[8];
           std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c->code));
           out += esc;

@@ -7,9 +7,9 @@
 
 namespace quarnel::cli {
 
-// The inside of a JSON string for any bytes: quotes, backslashes and controls (C0, DEL, C1)
-// escaped, each byte that is not part of valid UTF-8 written as \ufffd, so every line is valid
-// JSON and safe on a terminal.
+// The inside of a JSON string for any bytes: quotes, backslashes and the hidden characters
+// (IsHiddenCharacter: controls, bidirectional overrides) escaped, each byte that is not part of
+// valid UTF-8 written as \ufffd, so every line is valid JSON and safe on a terminal.
 std::string JsonEscape(const std::string& text);
 
 class JsonObject {

@@ -18,6 +18,8 @@ const char* NodeWords(NodeType type) {
       return "a FIFO (named pipe)";
     case NodeType::Socket:
       return "a socket";
+    case NodeType::Descriptor:
+      return "a process's descriptor in /proc";
     default:
       return "not a regular file";
   }
@@ -53,23 +55,24 @@ const char* WriteProblemName(WriteProblem kind) {
   return "unknown";
 }
 
-std::optional<WriteFailure> RefusalFor(const std::string& path, NodeType type, bool replace) {
-  switch (type) {
-    case NodeType::None:
-      return std::nullopt;
-    case NodeType::File:
-    case NodeType::Link:
-      if (replace) return std::nullopt;
-      return WriteFailure{WriteProblem::Exists,
-                          QuotedPath(path) + " exists; add --force to overwrite it"};
-    default: {
-      std::string words = QuotedPath(path) + " is " + NodeWords(type);
-      words += type == NodeType::Folder ? "; name a file in it"
-                                        : ", not a file; it is never replaced, even with --force";
-      return WriteFailure{type == NodeType::Folder ? WriteProblem::Folder : WriteProblem::NotAFile,
-                          std::move(words)};
-    }
+std::optional<WriteFailure> RefusalFor(const std::string& path, Node node, bool replace) {
+  const bool link = node.type == NodeType::Link;
+  // A link is judged by what it leads to; it leads to nothing when nothing is at its end.
+  const NodeType what = link ? node.leadsTo : node.type;
+  if (what == NodeType::None && !link) return std::nullopt;
+  if (what == NodeType::None || what == NodeType::File) {
+    if (replace) return std::nullopt;
+    return WriteFailure{WriteProblem::Exists,
+                        QuotedPath(path) + " exists; add --force to overwrite it"};
   }
+  std::string words = QuotedPath(path) + (link ? " is a link to " : " is ") + NodeWords(what);
+  if (what == NodeType::Folder) {
+    words += "; name a file in it";
+    return WriteFailure{WriteProblem::Folder, std::move(words)};
+  }
+  words += ", not a file; it is never replaced, even with --force";
+  if (what == NodeType::Descriptor) words += ", and a backup to standard output is not offered";
+  return WriteFailure{WriteProblem::NotAFile, std::move(words)};
 }
 
 std::string TemporaryName(const std::string& name) {

@@ -261,6 +261,8 @@ TEST(FwUpdateDlg, DeviceGoneBeforeReadBackGivesNoVerdict) {
   EXPECT_EQ(rig.window.colours[IDC_STATUS], kDarkRed);
   EXPECT_EQ(rig.dlg->outcome(), Outcome::ReadBackConnectFailed);
   EXPECT_EQ(rig.dlg->result().eeprom, Eeprom::NotVerified);
+  EXPECT_EQ(rig.dlg->result().failure.detail,
+            "the unit written, 1852:7029 at emulated:7029, was not found again");
   EXPECT_EQ(rig.window.progress, 50);
   EXPECT_TRUE(rig.EepromHoldsImage());
 }
@@ -746,27 +748,36 @@ class ReopenRefusedBus final : public hid::Bus {
 TEST(FwUpdateDlg, ReadBackConnectFailuresSayWhyTheUnitCouldNotBeUsed) {
   const std::string head =
       "The firmware was written but could not be verified: the device at emulated:7029 ";
-  const std::vector<std::pair<hid::FailureKind, std::string>> cases = {
+  struct Case {
+    hid::FailureKind kind;
+    std::string text;
+    std::string detail;  // how the reason's begins: of the unit written, not of a later attempt
+  };
+  const std::vector<Case> cases = {
       {hid::FailureKind::PermissionDenied,
        head + "was found again, but this user may not open it (see the README on device "
-              "access). Run the update again."},
+              "access). Run the update again.",
+       "refused"},
       {hid::FailureKind::InUse,
-       head + "is in use by another program: close it. Run the update again."},
+       head + "is in use by another program: close it. Run the update again.", "refused"},
       {hid::FailureKind::UnsupportedReports,
-       head + "uses reports this program cannot handle. Run the update again."},
-      {hid::FailureKind::NotFound, kNotFoundAgain},
+       head + "uses reports this program cannot handle. Run the update again.", "refused"},
+      {hid::FailureKind::NotFound, kNotFoundAgain,
+       "the unit written, 1852:7029 at emulated:7029, was not found again"},
   };
-  for (const auto& [kind, text] : cases) {
-    SCOPED_TRACE(text);
-    ReopenRefusedBus bus(testing::QuickDevice(0x7029), kind);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    ReopenRefusedBus bus(testing::QuickDevice(0x7029), c.kind);
     HeadlessWindow window;
     CFwUpdateDlg dlg(window, FastOptions(bus));
     dlg.OnInitDialog();
     dlg.OnStartUpdate();
     RunToEnd(dlg, window);
-    EXPECT_EQ(window.messages, std::vector<std::string>{text});
+    EXPECT_EQ(window.messages, std::vector<std::string>{c.text});
     EXPECT_EQ(dlg.outcome(), Outcome::ReadBackConnectFailed);
-    EXPECT_EQ(dlg.result().failure.kind, kind);
+    EXPECT_EQ(dlg.result().failure.kind, c.kind);
+    EXPECT_EQ(dlg.result().failure.detail.substr(0, c.detail.size()), c.detail);
+    EXPECT_EQ(dlg.result().failure.path, "emulated:7029");
   }
 }
 

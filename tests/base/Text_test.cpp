@@ -5,8 +5,9 @@
 namespace quarnel {
 namespace {
 
-// What a terminal is shown of names from outside: controls of every kind and bytes that are
-// not UTF-8 become '?', one for each byte; characters of any script stay.
+// What a terminal is shown of names from outside: controls of every kind, the bidirectional
+// overrides and bytes that are not UTF-8 become '?', one for each byte; characters of any
+// script stay.
 TEST(Text, ShownLetsNoControlOrBrokenUtf8Through) {
   struct Case {
     std::string in;
@@ -30,6 +31,11 @@ TEST(Text, ShownLetsNoControlOrBrokenUtf8Through) {
       {"\xc0\x9b \xe0\x80\x9b", "?? ???"},  // overlong forms of ESC
       {"\xed\xa0\x80", "???"},              // a surrogate
       {"\xf4\x90\x80\x80", "????"},         // beyond U+10FFFF
+      // Bidirectional overrides and isolates would show "nib.exe" as "exe.bin".
+      {"Saved \xe2\x80\xaenib.exe", "Saved ???nib.exe"},      // U+202E
+      {"\xe2\x80\xaa\xe2\x81\xa6\xe2\x81\xa9", "?????????"},  // U+202A, U+2066, U+2069
+      {"\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa",    // U+2029, U+202F, U+2065,
+       "\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa"},   // U+206A: no overrides
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Shown(c.in), c.shown) << ::testing::PrintToString(c.in);

@@ -1,11 +1,14 @@
 // The safe file writer on Linux: every step relative to the folder's descriptor, so that the
 // folder cannot be swapped for another between the checks and the rename.
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <filesystem>
 #include <system_error>
 
@@ -60,7 +63,7 @@ Result<Target, WriteFailure> OpenTarget(const std::string& path) {
     // "dir/", ".": the path names a folder, or nothing.
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) {
-      return Fail(*RefusalFor(path, NodeType::Folder, true));
+      return Fail(*RefusalFor(path, {NodeType::Folder}, true));
     }
     return Fail(Failure(WriteProblem::NoFolder, "no folder " + QuotedPath(path), errno));
   }
@@ -82,16 +85,77 @@ Result<Target, WriteFailure> OpenTarget(const std::string& path) {
   return target;
 }
 
-// What is at the name now, the name itself looked at.
+// A folder of /proc: its links are a process's descriptors and the like (/proc/self/fd/1 is
+// whatever standard output is), never a file to replace.
+bool InProc(int folder) {
+  struct statfs fs {};
+  return ::fstatfs(folder, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+}
+
+// The folder part of a link's text and the last step ("." when the text names a folder).
+std::pair<std::string, std::string> SplitLink(const std::string& to) {
+  const std::size_t slash = to.find_last_of('/');
+  if (slash == std::string::npos) return {".", to};
+  std::string folder = slash == 0 ? "/" : to.substr(0, slash);
+  std::string last = to.substr(slash + 1);
+  if (last.empty() || last == "..") return {to, "."};
+  return {std::move(folder), std::move(last)};
+}
+
+// Where the link `name` in `folder` leads, followed one link at a time (the system would pass
+// through /proc's links without saying so): what is at its end; None when nothing is, or the
+// links go round; Descriptor as soon as a step is in /proc.
+Result<NodeType, WriteFailure> LinkEnd(int folder, std::string name, const std::string& path) {
+  constexpr int kMostLinks = 40;  // as many as the system follows in one path
+  const auto unknown = [&path](int error) {
+    return Fail(Failure(WriteProblem::CannotCreate,
+                        "cannot look at where " + QuotedPath(path) + " leads", error));
+  };
+  UniqueFd step;
+  int at = folder;
+  for (int hop = 0; hop < kMostLinks; ++hop) {
+    std::string to(PATH_MAX, '\0');
+    const ssize_t length = ::readlinkat(at, name.c_str(), to.data(), to.size());
+    if (length < 0) return unknown(errno);
+    to.resize(static_cast<std::size_t>(length));
+    auto [part, last] = SplitLink(to);
+    UniqueFd next(::openat(at, part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!next.valid()) {
+      if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) return NodeType::None;
+      return unknown(errno);
+    }
+    if (InProc(next.get())) return NodeType::Descriptor;
+    struct stat st {};
+    if (::fstatat(next.get(), last.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT || errno == ENOTDIR) return NodeType::None;
+      return unknown(errno);
+    }
+    const NodeType type = TypeOf(st);
+    if (type != NodeType::Link) return type;
+    step = std::move(next);
+    at = step.get();
+    name = std::move(last);
+  }
+  return NodeType::None;
+}
+
+// What is at the name now, the name itself looked at, and where it leads if it is a link.
 Status<WriteFailure> CheckName(const Target& target, const std::string& path, bool replace) {
   struct stat st {};
-  NodeType type = NodeType::None;
+  Node node;
   if (::fstatat(target.folder.get(), target.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    type = TypeOf(st);
+    node.type = TypeOf(st);
   } else if (errno != ENOENT) {
     return Fail(Failure(WriteProblem::CannotCreate, "cannot look at " + QuotedPath(path), errno));
   }
-  if (auto refusal = RefusalFor(path, type, replace)) return Fail(std::move(*refusal));
+  if (node.type == NodeType::Link && InProc(target.folder.get())) {
+    node.type = NodeType::Descriptor;
+  } else if (node.type == NodeType::Link) {
+    auto end = LinkEnd(target.folder.get(), target.name, path);
+    if (!end) return Fail(std::move(end.error()));
+    node.leadsTo = *end;
+  }
+  if (auto refusal = RefusalFor(path, node, replace)) return Fail(std::move(*refusal));
   return Done{};
 }
 
@@ -185,7 +249,7 @@ Status<WriteFailure> WriteFileSafely(const std::string& path, std::span<const st
   if (Rename(folder, temporary.name(), target.name, replace) != 0) {
     error = errno;
     if (error == EEXIST) {
-      return Fail(*RefusalFor(path, NodeType::File, false));
+      return Fail(*RefusalFor(path, {NodeType::File}, false));
     }
     return Fail(Failure(WriteProblem::CannotReplace,
                         "cannot give the written file the name " + QuotedPath(path), error));

@@ -30,20 +30,54 @@ bool IsDeviceName(const std::wstring& path) {
   return n > 0 && n < MAX_PATH && std::wstring_view(full, n).starts_with(L"\\\\.\\");
 }
 
-Result<NodeType, WriteFailure> NodeAt(const std::string& path, const std::wstring& wide) {
+// Where a link leads, the system following it to its end: a file, a folder, a device (CON,
+// NUL, \\.\ paths) or a pipe; None when nothing is there.
+Result<NodeType, WriteFailure> LinkEnd(const std::string& path, const std::wstring& wide) {
+  // No access asked for: the handle only tells what is there, and opens no device for use.
+  const win::UniqueHandle end(
+      CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!end.valid()) {
+    const DWORD error = GetLastError();
+    if (IsMissing(error) || error == ERROR_CANT_RESOLVE_FILENAME) return NodeType::None;
+    return Fail(Failure(WriteProblem::CannotCreate,
+                        "cannot look at where " + QuotedPath(path) + " leads", error));
+  }
+  switch (GetFileType(end.get())) {
+    case FILE_TYPE_DISK: {
+      BY_HANDLE_FILE_INFORMATION info{};
+      const bool folder = GetFileInformationByHandle(end.get(), &info) != 0 &&
+                          (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      return folder ? NodeType::Folder : NodeType::File;
+    }
+    case FILE_TYPE_CHAR:
+      return NodeType::Device;
+    case FILE_TYPE_PIPE:
+      return NodeType::Fifo;
+    default:
+      return NodeType::Other;
+  }
+}
+
+Result<Node, WriteFailure> NodeAt(const std::string& path, const std::wstring& wide) {
   if (IsDeviceName(wide) || std::wstring_view(wide).starts_with(L"\\\\.\\")) {
-    return NodeType::Device;
+    return Node{NodeType::Device};
   }
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
-    if (IsMissing(error)) return NodeType::None;
+    if (IsMissing(error)) return Node{};
     return Fail(Failure(WriteProblem::CannotCreate, "cannot look at " + QuotedPath(path), error));
   }
-  // A link to a folder is a folder to the person who named it; a link to a file is replaced.
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return NodeType::Folder;
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return NodeType::Link;
-  return NodeType::File;
+  // A link to a folder is a folder to the person who named it; a link is replaced only when it
+  // leads to a file or to nothing.
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Node{NodeType::Folder};
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    auto end = LinkEnd(path, wide);
+    if (!end) return Fail(std::move(end.error()));
+    return Node{NodeType::Link, *end};
+  }
+  return Node{NodeType::File};
 }
 
 struct Target {
@@ -58,7 +92,7 @@ Result<Target, WriteFailure> FindTarget(const std::string& path) {
                 p.filename().wstring()};
   if (target.name.empty() || target.name == L"." || target.name == L"..") {
     if (GetFileAttributesW(target.path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-      return Fail(*RefusalFor(path, NodeType::Folder, true));
+      return Fail(*RefusalFor(path, {NodeType::Folder}, true));
     }
     return Fail(Failure(WriteProblem::NoFolder, "no folder " + QuotedPath(path), GetLastError()));
   }
@@ -152,7 +186,7 @@ Status<WriteFailure> WriteFileSafely(const std::string& path, std::span<const st
   if (MoveFileExW(temporary.path().c_str(), target.path.c_str(), flags) == 0) {
     error = GetLastError();
     if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
-      return Fail(*RefusalFor(path, NodeType::File, false));
+      return Fail(*RefusalFor(path, {NodeType::File}, false));
     }
     return Fail(Failure(WriteProblem::CannotReplace,
                         "cannot give the written file the name " + QuotedPath(path), error));

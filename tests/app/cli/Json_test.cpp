@@ -21,6 +21,8 @@ TEST(Json, EveryInputMakesAValidString) {
        R"(\u009b1m \ufffd)"},
       {"\xe6\x97", R"(\ufffd\ufffd)"},
       {"caf\xc3\xa9 \xf0\x9f\x8e\xb5", "caf\xc3\xa9 \xf0\x9f\x8e\xb5"},
+      {"a\xe2\x80\xaenib.exe \xe2\x81\xa6\xe2\x81\xa9\xe2\x80\xaf",
+       "a\\u202enib.exe \\u2066\\u2069\xe2\x80\xaf"},  // U+202F is no override
   };
   for (const Case& c : cases) {
     EXPECT_EQ(JsonEscape(c.in), c.json) << ::testing::PrintToString(c.in);
