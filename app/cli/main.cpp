@@ -2,6 +2,8 @@
 #include <atomic>
 #include <iostream>
 
+#include "app/ExitCodes.h"
+#include "app/StandardStreams.h"
 #include "app/Terminal.h"
 #include "app/cli/Cli.h"
 #include "app/cli/Console.h"
@@ -11,6 +13,8 @@ std::atomic<bool> g_interrupted{false};
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything is opened, so that no unit's link becomes standard output or error.
+  if (!quarnel::OpenStandardStreams()) return quarnel::kExitInternal;
   quarnel::cli::InstallInterruptHandlers(g_interrupted);
   const std::vector<std::string> args(argv + 1, argv + argc);
   quarnel::cli::Environment env{std::cout, std::cerr, quarnel::StderrIsTerminal(), &g_interrupted};

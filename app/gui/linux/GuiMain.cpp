@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/StandardStreams.h"
 #include "app/WindowedProgram.h"
 #include "app/gui/linux/AppIcon.h"
 #include "app/gui/linux/FwUpdateWindow.h"
@@ -104,6 +105,9 @@ wxIMPLEMENT_APP_NO_MAIN(quarnel::gui::FwUpdateApp);
 
 int main(int argc, char** argv) {
   using namespace quarnel;
+  // Before anything is opened (the toolkit opens plenty), so that no unit's node becomes
+  // standard output or error.
+  if (!OpenStandardStreams()) return kExitInternal;
   // Help, the version and mistakes need no window: they work without a display, the same
   // with one.
   gui::g_start = windowed::ParseArguments(gui::ProgramArguments(argc, argv));
