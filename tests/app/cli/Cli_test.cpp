@@ -848,6 +848,9 @@ TEST(Cli, UsageErrors) {
                                              {"--bogus", "update"},
                                              {"update", "version"},
                                              {"--timeout=0", "update"},
+                                             // It would round to 0: no limit at all.
+                                             {"--timeout=0.0000000001", "update"},
+                                             {"--timeout=0.0009", "verify"},
                                              {"--timeout=abc", "update"},
                                              {"--timeout=1e3", "update"},
                                              {"--timeout=+5", "update"},
@@ -855,6 +858,7 @@ TEST(Cli, UsageErrors) {
                                              {"--timeout", "5", "update"},
                                              {"--wait=", "update"},
                                              {"--wait=0", "update"},
+                                             {"--wait=0.0000000001", "update"},
                                              {"--wait=soon", "verify"},
                                              {"--wait", "list"},
                                              {"--wait=5", "info"},
@@ -878,6 +882,8 @@ TEST(Cli, UsageErrors) {
     EXPECT_NE(r.err.find("try --help"), std::string::npos);
     EXPECT_TRUE(r.out.empty());
   }
+  // A limit refused says the least one there is.
+  EXPECT_NE(Cli({"--wait=0.0001", "update"}).err.find("from 0.001 to 86400"), std::string::npos);
   const CliRun quoted = Cli({"update", "--" + longName});
   EXPECT_NE(quoted.err.find("'--" + longName.substr(0, 30) + "...'"), std::string::npos);
   // Options anywhere, -- ends them.
@@ -934,6 +940,10 @@ TEST(CliOptions, NumbersAndPlacement) {
   ASSERT_TRUE(file.ok()) << file.error().detail;
   ASSERT_EQ(file->action, ParsedArgs::Action::Run);
   EXPECT_EQ(file->options.backupFile, "--odd.bin");
+  // The least limit there is.
+  const auto least = ParseArgs({"--timeout=0.001", "--wait=0.001", "version"});
+  ASSERT_TRUE(least.ok()) << least.error().detail;
+  EXPECT_EQ(least->options.waitSeconds, 0.001);
   // Wrappers that always pass a time limit may list units too.
   const auto list = ParseArgs({"--timeout=5", "list"});
   ASSERT_TRUE(list.ok());
