@@ -296,7 +296,7 @@ Exit codes:
   3   the unit was silent or lost during the write (verify, backup, version:
       it stopped answering or was lost; nothing was written)
   4   interrupted during the write, verify, backup or version, or while
-      waiting for a unit (--wait; nothing was sent)
+      waiting for a unit (--wait; by Ctrl-C or a hang-up; nothing was sent)
   5   written but not verified
   6   another update is running, or the unit is in use by another program
   64  usage error, a problem with FILE, or several units without --device

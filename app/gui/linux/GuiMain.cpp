@@ -3,6 +3,7 @@
 #include <wx/image.h>
 #include <wx/log.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -108,6 +109,9 @@ int main(int argc, char** argv) {
   // Before anything is opened (the toolkit opens plenty), so that no unit's node becomes
   // standard output or error.
   if (!OpenStandardStreams()) return kExitInternal;
+  // The terminal it was started from may close at any time, a write under way or not: the
+  // window stays until it is closed, as the command line's run goes on to its end.
+  std::signal(SIGHUP, SIG_IGN);
   // Help, the version and mistakes need no window: they work without a display, the same
   // with one.
   gui::g_start = windowed::ParseArguments(gui::ProgramArguments(argc, argv));

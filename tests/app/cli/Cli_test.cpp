@@ -60,11 +60,13 @@ std::string LockName() {
 }
 
 CliRun Cli(std::vector<std::string> args, const std::atomic<bool>* interrupted = nullptr,
-           hid::Bus* bus = nullptr, Pacing pacing = {}) {
+           hid::Bus* bus = nullptr, Pacing pacing = {},
+           const std::atomic<bool>* waitEnds = nullptr) {
   std::ostringstream out;
   std::ostringstream err;
   Environment env{out, err};
   env.interrupted = interrupted;
+  env.waitEnds = waitEnds;
   env.writePauseMs = 0;
   env.simulatedWriteCycleUs = 0;
   env.runLockName = LockName();
@@ -287,16 +289,19 @@ TEST(Cli, InterruptIsJudgedByPhase) {
     const char* command;
     std::uint32_t at;
     int code;
+    bool hangUp = false;  // the flag a hang-up raises, which only ends a wait, not the run
   };
   // Request 1537 is the first of the read-back (7029: 1536 chunks of 8 bytes).
   for (const Case c : {Case{"update", 10, kExitInterrupted}, Case{"update", 1537, kExitNotVerified},
-                       Case{"verify", 10, kExitInterrupted}}) {
+                       Case{"verify", 10, kExitInterrupted}, Case{"update", 10, kExitOk, true}}) {
     std::atomic<bool> flag{false};
+    const std::atomic<bool> never{false};
     auto device = testing::QuickDevice(0x7029);
     emulated::EmulatedBus bus(device, [&](std::shared_ptr<hid::ReportServer>) {
       return hid::OpenLoopback(std::make_shared<InterruptAt>(device, flag, c.at));
     });
-    const CliRun r = Cli({c.command, "--timeout=600"}, &flag, &bus);
+    const CliRun r = c.hangUp ? Cli({c.command, "--wait", "--timeout=600"}, &never, &bus, {}, &flag)
+                              : Cli({c.command, "--timeout=600"}, &flag, &bus);
     EXPECT_EQ(r.code, c.code) << c.command << " " << c.at << r.err;
   }
 }
@@ -584,6 +589,7 @@ TEST(Cli, WaitsForAUnitAndForAccess) {
     bool announced;       // the one "waiting for a unit" line
     int waits;            // at most, or exactly where the unit never comes
     milliseconds paused;  // the pauses before access, at most
+    bool hangUp = false;  // the bus raises the flag of a hang-up instead of Ctrl-C's
   };
   const milliseconds young{500};
   const milliseconds old{5000};
@@ -606,6 +612,15 @@ TEST(Cli, WaitsForAUnitAndForAccess) {
        milliseconds{0}},
       {"no --wait", {"update"}, {1, 0, old, -1}, kExitNoDevice, false, 0, milliseconds{0}},
       {"Ctrl-C", {"update", "--wait"}, {-1, 0, old, 2}, kExitInterrupted, true, 2, milliseconds{0}},
+      // The terminal closed: nobody is left to plug a unit in.
+      {"hang-up",
+       {"update", "--wait=100"},
+       {-1, 0, old, 3},
+       kExitInterrupted,
+       true,
+       3,
+       milliseconds{0},
+       true},
       {"Ctrl-C, backup",
        {"backup", "w.bin", "--wait=100"},
        {-1, 0, old, 1},
@@ -640,15 +655,16 @@ TEST(Cli, WaitsForAUnitAndForAccess) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::atomic<bool> interrupt{false};
+    std::atomic<bool> hangUp{false};
     testing::FakeClock clock;
     Unit unit(0x7029);
-    testing::ArrivingBus bus(unit.bus, c.arrival, clock, &interrupt);
+    testing::ArrivingBus bus(unit.bus, c.arrival, clock, c.hangUp ? &hangUp : &interrupt);
     Pacing pacing{[&clock] { return clock.now; },
                   [&clock](milliseconds ms) {
                     clock.paused += ms;
                     clock.Advance(ms);
                   }};
-    const CliRun r = Cli(c.args, &interrupt, &bus, pacing);
+    const CliRun r = Cli(c.args, &interrupt, &bus, pacing, c.hangUp ? &hangUp : nullptr);
     EXPECT_EQ(r.code, c.code) << r.err;
     EXPECT_EQ(r.ErrCount("waiting for a unit of vendor 0x1852 ...\n"), c.announced ? 1u : 0u)
         << r.err;
