@@ -20,7 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(error.find('\n') == std::string::npos, "a usage error is one line");
   } else if (parsed->action == Action::Run) {
     const cli::CliOptions& o = parsed->options;
-    Require(o.timeoutSeconds > 0, "a run has a time limit above 0");
+    // Below a millisecond a limit could round to 0, which is no limit at all.
+    Require(o.timeoutSeconds >= cli::kLeastLimitSeconds, "a run has a time limit");
+    Require(!o.waitSeconds || *o.waitSeconds >= cli::kLeastLimitSeconds,
+            "a wait with SECONDS has a time limit");
     Require((o.command == cli::Command::Backup) == !o.backupFile.empty(),
             "backup, and only backup, has its file");
   }

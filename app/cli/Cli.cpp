@@ -485,7 +485,8 @@ WaitEnd Wait(const CliOptions& o, const Environment& env, Output& out, PatientBu
   if (o.waitSeconds) {
     limit = std::chrono::milliseconds(static_cast<std::int64_t>(*o.waitSeconds * 1000));
   }
-  return WaitForUnit(bus, o, limit, env.interrupted, [&] {
+  const std::atomic<bool>* ends = env.waitEnds != nullptr ? env.waitEnds : env.interrupted;
+  return WaitForUnit(bus, o, limit, ends, [&] {
     out.Diagnostic("waiting for a unit of vendor 0x" + Hex4(kVendorId) +
                    (o.devicePath.empty() ? "" : " at " + Quoted(o.devicePath)) + " ...");
   });

@@ -22,6 +22,9 @@ struct Environment {
   bool errIsTerminal = false;
   // Raised by Ctrl-C; may be null.
   const std::atomic<bool>* interrupted = nullptr;
+  // Raised by Ctrl-C and by a hang-up of the terminal: it ends a wait for a unit (--wait),
+  // and nothing else. Null: `interrupted` ends the wait.
+  const std::atomic<bool>* waitEnds = nullptr;
   // The width of the terminal on stderr (0: unknown); may be null.
   int (*columns)() = nullptr;
   // Testing seams: the pause after each accepted write, the run lock's name, and a bus of

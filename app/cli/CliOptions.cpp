@@ -52,13 +52,20 @@ Taken Text(std::string_view, std::string_view value, CliOptions& o) {
   return Done{};
 }
 
-Taken Timeout(std::string_view, std::string_view value, CliOptions& o) {
-  if (!ParseSeconds(std::string(value), o.timeoutSeconds) || !(o.timeoutSeconds > 0) ||
-      o.timeoutSeconds > 86400) {
-    return Fail(Usage(UsageProblem::BadValue,
-                      "--timeout wants seconds above 0 and at most 86400, not " + Quoted(value)));
+// A time limit: at least kLeastLimitSeconds, so that it never becomes 0 (no limit at all) in
+// the units of the clock that keeps it, and at most kMostLimitSeconds.
+Taken Limit(std::string_view name, std::string_view value, double& seconds) {
+  if (!ParseSeconds(std::string(value), seconds) || !(seconds >= kLeastLimitSeconds) ||
+      seconds > kMostLimitSeconds) {
+    return Fail(Usage(UsageProblem::BadValue, std::string(name) + " wants seconds from " +
+                                                  kLeastLimitText + " to " + kMostLimitText +
+                                                  ", not " + Quoted(value)));
   }
   return Done{};
+}
+
+Taken Timeout(std::string_view, std::string_view value, CliOptions& o) {
+  return Limit("--timeout", value, o.timeoutSeconds);
 }
 
 // --wait alone waits as long as it takes; --wait=SECONDS at most that long.
@@ -66,10 +73,7 @@ Taken Wait(std::string_view arg, std::string_view value, CliOptions& o) {
   o.wait = true;
   if (arg.find('=') == std::string_view::npos) return Done{};
   double seconds = 0;
-  if (!ParseSeconds(std::string(value), seconds) || !(seconds > 0) || seconds > 86400) {
-    return Fail(Usage(UsageProblem::BadValue,
-                      "--wait wants seconds above 0 and at most 86400, not " + Quoted(value)));
-  }
+  if (auto taken = Limit("--wait", value, seconds); !taken) return taken;
   o.waitSeconds = seconds;
   return Done{};
 }
@@ -282,7 +286,7 @@ constexpr const char* kHelpAfter = R"(  -h, --help          this text
   --version           the program's version and the built-in image's version
 
 IDs are hex; counts and addresses decimal, or hex written 0x...; seconds are
-decimal with an optional fraction.
+decimal with an optional fraction, from 0.001 to 86400.
 
 Exit codes:
   0   success
@@ -292,7 +296,7 @@ Exit codes:
   3   the unit was silent or lost during the write (verify, backup, version:
       it stopped answering or was lost; nothing was written)
   4   interrupted during the write, verify, backup or version, or while
-      waiting for a unit (--wait; nothing was sent)
+      waiting for a unit (--wait; by Ctrl-C or a hang-up; nothing was sent)
   5   written but not verified
   6   another update is running, or the unit is in use by another program
   64  usage error, a problem with FILE, or several units without --device

@@ -16,6 +16,12 @@ inline constexpr const char* kProgramName = "quarnel-fwupdate-cli";
 
 enum class Command : std::uint8_t { Update, Verify, Backup, Version, Info, List };
 
+// The time limits --timeout and --wait=SECONDS take: from a millisecond to a day.
+inline constexpr double kLeastLimitSeconds = 0.001;
+inline constexpr double kMostLimitSeconds = 86400;
+inline constexpr const char* kLeastLimitText = "0.001";
+inline constexpr const char* kMostLimitText = "86400";
+
 struct CliOptions {
   Command command = Command::Update;
   std::string backupFile;  // backup FILE

@@ -8,17 +8,22 @@ namespace quarnel::cli {
 namespace {
 
 std::atomic<bool>* g_interrupted = nullptr;
+std::atomic<bool>* g_waitEnds = nullptr;
 
+// A closed console window is not handled: the system ends the program once the handlers have
+// returned, whatever they answer.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
   if (g_interrupted != nullptr) g_interrupted->store(true);
+  if (g_waitEnds != nullptr) g_waitEnds->store(true);
   return TRUE;
 }
 
 }  // namespace
 
-void InstallInterruptHandlers(std::atomic<bool>& interrupted) {
+void InstallInterruptHandlers(std::atomic<bool>& interrupted, std::atomic<bool>& waitEnds) {
   g_interrupted = &interrupted;
+  g_waitEnds = &waitEnds;
   ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 

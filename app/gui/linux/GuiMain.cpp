@@ -3,12 +3,14 @@
 #include <wx/image.h>
 #include <wx/log.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/StandardStreams.h"
 #include "app/WindowedProgram.h"
 #include "app/gui/linux/AppIcon.h"
 #include "app/gui/linux/FwUpdateWindow.h"
@@ -104,6 +106,12 @@ wxIMPLEMENT_APP_NO_MAIN(quarnel::gui::FwUpdateApp);
 
 int main(int argc, char** argv) {
   using namespace quarnel;
+  // Before anything is opened (the toolkit opens plenty), so that no unit's node becomes
+  // standard output or error.
+  if (!OpenStandardStreams()) return kExitInternal;
+  // The terminal it was started from may close at any time, a write under way or not: the
+  // window stays until it is closed, as the command line's run goes on to its end.
+  std::signal(SIGHUP, SIG_IGN);
   // Help, the version and mistakes need no window: they work without a display, the same
   // with one.
   gui::g_start = windowed::ParseArguments(gui::ProgramArguments(argc, argv));

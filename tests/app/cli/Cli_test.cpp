@@ -60,11 +60,13 @@ std::string LockName() {
 }
 
 CliRun Cli(std::vector<std::string> args, const std::atomic<bool>* interrupted = nullptr,
-           hid::Bus* bus = nullptr, Pacing pacing = {}) {
+           hid::Bus* bus = nullptr, Pacing pacing = {},
+           const std::atomic<bool>* waitEnds = nullptr) {
   std::ostringstream out;
   std::ostringstream err;
   Environment env{out, err};
   env.interrupted = interrupted;
+  env.waitEnds = waitEnds;
   env.writePauseMs = 0;
   env.simulatedWriteCycleUs = 0;
   env.runLockName = LockName();
@@ -287,16 +289,19 @@ TEST(Cli, InterruptIsJudgedByPhase) {
     const char* command;
     std::uint32_t at;
     int code;
+    bool hangUp = false;  // the flag a hang-up raises, which only ends a wait, not the run
   };
   // Request 1537 is the first of the read-back (7029: 1536 chunks of 8 bytes).
   for (const Case c : {Case{"update", 10, kExitInterrupted}, Case{"update", 1537, kExitNotVerified},
-                       Case{"verify", 10, kExitInterrupted}}) {
+                       Case{"verify", 10, kExitInterrupted}, Case{"update", 10, kExitOk, true}}) {
     std::atomic<bool> flag{false};
+    const std::atomic<bool> never{false};
     auto device = testing::QuickDevice(0x7029);
     emulated::EmulatedBus bus(device, [&](std::shared_ptr<hid::ReportServer>) {
       return hid::OpenLoopback(std::make_shared<InterruptAt>(device, flag, c.at));
     });
-    const CliRun r = Cli({c.command, "--timeout=600"}, &flag, &bus);
+    const CliRun r = c.hangUp ? Cli({c.command, "--wait", "--timeout=600"}, &never, &bus, {}, &flag)
+                              : Cli({c.command, "--timeout=600"}, &flag, &bus);
     EXPECT_EQ(r.code, c.code) << c.command << " " << c.at << r.err;
   }
 }
@@ -591,6 +596,7 @@ TEST(Cli, WaitsForAUnitAndForAccess) {
     std::string announced;  // the one "waiting for a unit" line, or none
     int waits;              // at most, or exactly where the unit never comes
     milliseconds paused;    // the pauses before access, at most
+    bool hangUp = false;    // the bus raises the flag of a hang-up instead of Ctrl-C's
   };
   const std::string waiting = "waiting for a unit of vendor 0x1852 ...";
   const milliseconds young{500};
@@ -628,6 +634,15 @@ TEST(Cli, WaitsForAUnitAndForAccess) {
        waiting,
        2,
        milliseconds{0}},
+      // The terminal closed: nobody is left to plug a unit in.
+      {"hang-up",
+       {"update", "--wait=100"},
+       {-1, 0, old, 3},
+       kExitInterrupted,
+       waiting,
+       3,
+       milliseconds{0},
+       true},
       {"Ctrl-C, backup",
        {"backup", "w.bin", "--wait=100"},
        {-1, 0, old, 1},
@@ -656,15 +671,16 @@ TEST(Cli, WaitsForAUnitAndForAccess) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::atomic<bool> interrupt{false};
+    std::atomic<bool> hangUp{false};
     testing::FakeClock clock;
     Unit unit(0x7029);
-    testing::ArrivingBus bus(unit.bus, c.arrival, clock, &interrupt);
+    testing::ArrivingBus bus(unit.bus, c.arrival, clock, c.hangUp ? &hangUp : &interrupt);
     Pacing pacing{[&clock] { return clock.now; },
                   [&clock](milliseconds ms) {
                     clock.paused += ms;
                     clock.Advance(ms);
                   }};
-    const CliRun r = Cli(c.args, &interrupt, &bus, pacing);
+    const CliRun r = Cli(c.args, &interrupt, &bus, pacing, c.hangUp ? &hangUp : nullptr);
     EXPECT_EQ(r.code, c.code) << r.err;
     EXPECT_EQ(r.ErrCount("waiting for a unit of vendor"), c.announced.empty() ? 0u : 1u) << r.err;
     if (!c.announced.empty()) {
@@ -866,6 +882,9 @@ TEST(Cli, UsageErrors) {
                                              {"--bogus", "update"},
                                              {"update", "version"},
                                              {"--timeout=0", "update"},
+                                             // It would round to 0: no limit at all.
+                                             {"--timeout=0.0000000001", "update"},
+                                             {"--timeout=0.0009", "verify"},
                                              {"--timeout=abc", "update"},
                                              {"--timeout=1e3", "update"},
                                              {"--timeout=+5", "update"},
@@ -873,6 +892,7 @@ TEST(Cli, UsageErrors) {
                                              {"--timeout", "5", "update"},
                                              {"--wait=", "update"},
                                              {"--wait=0", "update"},
+                                             {"--wait=0.0000000001", "update"},
                                              {"--wait=soon", "verify"},
                                              {"--wait", "list"},
                                              {"--wait=5", "info"},
@@ -896,6 +916,8 @@ TEST(Cli, UsageErrors) {
     EXPECT_NE(r.err.find("try --help"), std::string::npos);
     EXPECT_TRUE(r.out.empty());
   }
+  // A limit refused says the least one there is.
+  EXPECT_NE(Cli({"--wait=0.0001", "update"}).err.find("from 0.001 to 86400"), std::string::npos);
   const CliRun quoted = Cli({"update", "--" + longName});
   EXPECT_NE(quoted.err.find("'--" + longName.substr(0, 30) + "...'"), std::string::npos);
   // Options anywhere, -- ends them.
@@ -952,6 +974,10 @@ TEST(CliOptions, NumbersAndPlacement) {
   ASSERT_TRUE(file.ok()) << file.error().detail;
   ASSERT_EQ(file->action, ParsedArgs::Action::Run);
   EXPECT_EQ(file->options.backupFile, "--odd.bin");
+  // The least limit there is.
+  const auto least = ParseArgs({"--timeout=0.001", "--wait=0.001", "version"});
+  ASSERT_TRUE(least.ok()) << least.error().detail;
+  EXPECT_EQ(least->options.waitSeconds, 0.001);
   // Wrappers that always pass a time limit may list units too.
   const auto list = ParseArgs({"--timeout=5", "list"});
   ASSERT_TRUE(list.ok());

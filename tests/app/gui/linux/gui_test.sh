@@ -177,6 +177,8 @@ case "$case_name" in
       has_line "$report" "$line" || fail "no start-up line '$line'"
     done
     press_start_update
+    # The terminal it was started from closes in the middle of the write: the run goes on.
+    kill -HUP "$program_pid" || fail "could not send the hang-up"
     wait_until 120 "FW UPDATE OK!" has_line "$report" "status #007F00 FW UPDATE OK!" ||
       fail "no verdict"
     for line in "dots #007F00 .." "progress 100" "enable 1 1"; do
