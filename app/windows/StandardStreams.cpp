@@ -20,7 +20,8 @@ bool Usable(HANDLE handle) {
 // and 2 taken even when it found none, so no file it opens becomes one of them; what is left
 // are the standard handles themselves.
 bool OpenStandardStreams() {
-  for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+  const DWORD standard[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  for (const DWORD which : standard) {
     if (Usable(::GetStdHandle(which))) continue;
     // It stays open for the life of the process, as the stream it stands for would have.
     const HANDLE null =

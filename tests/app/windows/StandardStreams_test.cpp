@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+
 #include "base/windows/UniqueHandle.h"
 
 namespace quarnel {
@@ -21,8 +23,8 @@ TEST(WindowsStandardStreams, MissingOnesBecomeTheNullDevice) {
   for (const HANDLE missing : {HANDLE{nullptr}, INVALID_HANDLE_VALUE, stale}) {
     ASSERT_NE(::SetStdHandle(STD_INPUT_HANDLE, missing), 0);
     EXPECT_TRUE(OpenStandardStreams());
+    // The null device may take the stale number: it names the null device then.
     const win::UniqueHandle now(::GetStdHandle(STD_INPUT_HANDLE));
-    EXPECT_NE(now.get(), missing);
     EXPECT_EQ(::GetFileType(now.get()), static_cast<DWORD>(FILE_TYPE_CHAR));
   }
   HANDLE readEnd = nullptr;
