@@ -237,17 +237,17 @@ TEST(Cli, StaleAnswersNeverStandInForAnswers) {
   const Case cases[] = {
       // Without the drop, the byte at 0x00A0 would be saved at 0x00B0, the backup "complete".
       {{"flip:160", "dup-at:5", "drop:600"},
-       {"backup", file, "--timeout=0.2"},
+       {"backup", file, "--timeout=1"},
        kExitStoppedAnswering,
        "stopped answering"},
       // ... "FW UPDATE OK!" although the chunk with the flipped byte was never compared.
       {{"dup-at:1515", "drop:1525", "flip:12096"},
-       {"update", "--timeout=0.2"},
+       {"update", "--timeout=1"},
        kExitNotVerified,
        "written but not verified"},
       // ... "written but not verified" although the last write was never taken.
       {{"dup-at:100", "silent-after:767"},
-       {"update", "--timeout=0.2"},
+       {"update", "--timeout=1"},
        kExitStoppedAnswering,
        "partly written"},
   };
